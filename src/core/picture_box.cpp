@@ -1,0 +1,65 @@
+#include "core/picture_box.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tambrel {
+
+namespace {
+constexpr int kBorder = 2;
+}
+
+class PictureBox::Client : public QWidget {
+public:
+    Client(PictureBox* box) : QWidget(box), box_(box) {
+        setMouseTracking(true);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        QPainter p(this);
+        p.drawImage(e->rect(), box_->surface_.displayed(), e->rect());
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        const QPointF pos = e->position();
+        emit box_->mouseDown(e->button(), e->modifiers(), float(pos.x()), float(pos.y()));
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        const QPointF pos = e->position();
+        emit box_->mouseMove(e->buttons(), e->modifiers(), float(pos.x()), float(pos.y()));
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        const QPointF pos = e->position();
+        emit box_->mouseUp(e->button(), e->modifiers(), float(pos.x()), float(pos.y()));
+    }
+
+private:
+    PictureBox* box_;
+};
+
+PictureBox::PictureBox(HandleTable& handles, QWidget* parent)
+    : QFrame(parent), handles_(handles), surface_(1, 1), client_(new Client(this)) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(kBorder);
+    hwnd_ = handles_.add_window(client_);
+    hdc_ = handles_.add_surface(&surface_);
+    surface_.on_change = [this] { client_->update(); };
+}
+
+PictureBox::~PictureBox() {
+    surface_.on_change = nullptr;
+    handles_.remove(hwnd_);
+    handles_.remove(hdc_);
+}
+
+QWidget* PictureBox::client() const { return client_; }
+
+void PictureBox::set_outer_size(int width, int height) {
+    resize(width, height);
+    const int iw = std::max(width - 2 * kBorder, 1), ih = std::max(height - 2 * kBorder, 1);
+    client_->setGeometry(kBorder, kBorder, iw, ih);
+    surface_.resize(iw, ih);
+}
+
+}  // namespace tambrel

@@ -1,0 +1,58 @@
+#pragma once
+// Everything the window code takes from the desktop, behind one interface so tests can
+// count beeps, script the dialog, keep the clipboard in memory and drive the clock.
+
+#include <QImage>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class QWidget;
+
+namespace tambrel {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    virtual void beep() = 0;
+    // Modal message box with the stop icon and one OK button.
+    virtual void message_box_stop(QWidget* parent, const QString& text, const QString& title) = 0;
+    // Modal informational message (used where the window must explain a refused input).
+    virtual void message_box_info(QWidget* parent, const QString& text, const QString& title) = 0;
+    // Modal file-open dialog. `filter` is in the "caption|pattern|caption|pattern" form.
+    // nullopt when the user cancels: the caller treats that as a failure.
+    virtual std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter) = 0;
+    virtual void clipboard_clear() = 0;
+    virtual void clipboard_set_image(const QImage& image) = 0;
+    // Milliseconds since system start, wrapping as a signed 32-bit value.
+    virtual int32_t tick_count() = 0;
+    // Dispatches every pending event once and returns.
+    virtual void yield() = 0;
+    // Ends the program at once: windows go away, no further handler runs, and code that
+    // is unwinding out of a nested yield must check ending() and stop.
+    virtual void end_program() = 0;
+    virtual bool ending() const = 0;
+};
+
+// Converts the "caption|pattern|..." filter form into Qt's "caption (pattern);;..." form.
+QString qt_file_filter(const QString& filter);
+
+class QtPlatform : public Platform {
+public:
+    void beep() override;
+    void message_box_stop(QWidget* parent, const QString& text, const QString& title) override;
+    void message_box_info(QWidget* parent, const QString& text, const QString& title) override;
+    std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter) override;
+    void clipboard_clear() override;
+    void clipboard_set_image(const QImage& image) override;
+    int32_t tick_count() override;
+    void yield() override;
+    void end_program() override;
+    bool ending() const override { return ending_; }
+
+private:
+    bool ending_ = false;
+};
+
+}  // namespace tambrel

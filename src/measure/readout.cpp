@@ -1,0 +1,1 @@
+// TEMPORARY placeholder for the read-out arithmetic.
