@@ -53,7 +53,7 @@ int count_length(const std::vector<AxesLine>& ticks, int length, bool x) {
     return n;
 }
 
-TEST(AxesGeometry, StandardImageHasTheDesignedTickCountsAndPlaces) {
+TEST(AxesGeometry, StandardImageTickCountsAndPlaces) {
     const AxesDrawing d = axes_geometry(316, 236, true, true);
     EXPECT_EQ(d.width, 316);
     EXPECT_EQ(d.height, 236);

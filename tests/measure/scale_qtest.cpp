@@ -76,14 +76,14 @@ QString text_of(int v) { return QString::number(v); }
 class ScaleTest : public QObject {
     Q_OBJECT
   private slots:
-    void firstScaleIsPersistentWithTheDesignedTicks();
+    void firstScaleIsPersistentWithEveryTick();
     void numbersStandWhereTheGeometryPutsThem_data();
     void numbersStandWhereTheGeometryPutsThem();
     void toggleDrawsOnTheDisplayOverTheComposite_data();
     void toggleDrawsOnTheDisplayOverTheComposite();
 };
 
-void ScaleTest::firstScaleIsPersistentWithTheDesignedTicks() {
+void ScaleTest::firstScaleIsPersistentWithEveryTick() {
     FormFixture<> f;
     QCOMPARE(f.form->xaxis_mode, int16_t(-1));
     QCOMPARE(f.form->yaxis_mode, int16_t(-1));
