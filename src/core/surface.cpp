@@ -84,6 +84,15 @@ void PictureSurface::line(float x1, float y1, float x2, float y2, std::optional<
         if (box) {
             if (fill_style != 1) p.setBrush(c);
             p.drawRect(QRectF(QPointF(x1, y1), QPointF(x2, y2)));
+        } else if (draw_width <= 1) {
+            // One-pixel lines are half-open: a line drawn right or down covers its first
+            // point and stops short of the last (a tick from y to y + 14 is 14 pixels),
+            // and a line to its own start draws nothing (an exclusive-or band of zero
+            // length must leave no dot behind).
+            if (x1 == x2 && y1 == y2) return;
+            pen.setCapStyle(Qt::FlatCap);
+            p.setPen(pen);
+            p.drawLine(QPointF(x1, y1), QPointF(x2, y2));
         } else if (x1 == x2 && y1 == y2) {
             p.drawPoint(QPointF(x1, y1));
         } else {

@@ -1,8 +1,67 @@
-// TEMPORARY placeholders, replaced by the scale.
+// The measuring scale over the composite and the two switches that orient its numbers.
+
+#include <QString>
+#include <variant>
+
 #include "app/form1.h"
+#include "core/numbers.h"
+#include "measure/axes_geometry.h"
+
 namespace tambrel {
-void Form1::Form_Activate() {}
-void Form1::Cmd_xchange_Click() {}
-void Form1::Cmd_ychange_Click() {}
-void Form1::draw_axes() {}
+
+namespace {
+
+int16_t complement(int16_t flag) { return static_cast<int16_t>(~flag); }
+
+}  // namespace
+
+void Form1::draw_axes() {
+    // The image area is the live picture's, wherever the composite lies in Picture3.
+    const auto area = image_area(Picture1->outer_width(), Picture1->outer_height());
+    if (!area) return;  // no picture the window can show is this large
+    const AxesDrawing d =
+        axes_geometry(area->width, area->height, xaxis_mode != 0, yaxis_mode != 0);
+
+    // Neither clears nor switches auto-redraw: the caller's setting decides whether the
+    // scale goes into the persistent image or onto the display only.
+    PictureSurface& s = Picture3->surface();
+    s.fill_style = 1;
+    s.draw_width = 2;
+    s.line(0, 0, d.width, d.height, kBlack, true);
+    s.draw_width = 1;
+    for (const AxesStep& step : d.steps) {
+        if (const auto* l = std::get_if<AxesLine>(&step)) {
+            s.line(float(l->x1), float(l->y1), float(l->x2), float(l->y2));
+        } else {
+            const auto& n = std::get<AxesNumber>(step);
+            s.current_x = float(n.x);
+            s.current_y = float(n.y);
+            s.print(QString::fromStdString(format_integer(n.value)));
+        }
+    }
+}
+
+void Form1::Form_Activate() {
+    xaxis_mode = -1;
+    yaxis_mode = -1;
+    // Picture3 still has auto-redraw on here, so the first scale is persistent.
+    draw_axes();
+}
+
+// A toggle draws the new orientation on the display only, over whatever the persistent
+// image holds; the next repaint from that image or clear drops it again.
+void Form1::Cmd_xchange_Click() {
+    xaxis_mode = complement(xaxis_mode);
+    Picture3->surface().set_auto_redraw(false);
+    Picture3->surface().clear();
+    draw_axes();
+}
+
+void Form1::Cmd_ychange_Click() {
+    yaxis_mode = complement(yaxis_mode);
+    Picture3->surface().set_auto_redraw(false);
+    Picture3->surface().clear();
+    draw_axes();
+}
+
 }  // namespace tambrel

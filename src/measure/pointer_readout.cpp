@@ -1,7 +1,45 @@
-// TEMPORARY placeholders, replaced by the pointer read-out.
+// Pointer read-out over the composite: position on the scale, and the drag since the
+// last press on Picture3.
+
+#include <QLineEdit>
+#include <QLocale>
+
 #include "app/form1.h"
+#include "core/numbers.h"
+#include "measure/readout.h"
+
 namespace tambrel {
-void Form1::Picture3_MouseDown(Qt::MouseButtons, Qt::KeyboardModifiers, float, float) {}
-void Form1::Picture3_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float, float) {}
-void Form1::Picture3_MouseUp(Qt::MouseButtons, Qt::KeyboardModifiers, float, float) {}
+
+void Form1::Picture3_MouseDown(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
+    drag_on = -1;
+    drag_x0 = x;
+    drag_y0 = y;
+}
+
+void Form1::Picture3_MouseUp(Qt::MouseButtons, Qt::KeyboardModifiers, float, float) { drag_on = 0; }
+
+void Form1::Picture3_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x, float y) {
+    ReadoutInput in;
+    in.x = x;
+    in.y = y;
+    in.xaxis_true = xaxis_mode != 0;
+    in.yaxis_true = yaxis_mode != 0;
+    in.picture_width = float(Picture1->outer_width());
+    in.picture_height = float(Picture1->outer_height());
+    in.drag_on = drag_on != 0;
+    in.drag_x0 = drag_x0;
+    in.drag_y0 = drag_y0;
+    const Readout r = pointer_readout(in);
+
+    const std::string point = QLocale().decimalPoint().toStdString();
+    auto show = [&point](QLineEdit* box, float value) {
+        box->setText(QString::fromStdString(format_single(value, point)));
+    };
+    show(Text1, r.x);
+    show(Text2, r.y);
+    show(Text3, r.dx);
+    show(Text4, r.dy);
+    show(Text5, r.ds);
+}
+
 }  // namespace tambrel
