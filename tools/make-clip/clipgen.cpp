@@ -13,8 +13,8 @@ extern "C" {
 
 #include <QPainter>
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <numbers>
@@ -124,8 +124,10 @@ std::optional<std::string> open_video_encoder(const ClipOptions& options, QSize 
     ctx->framerate = av_inv_q(ctx->time_base);
     ctx->sample_aspect_ratio = {1, 1};
     ctx->gop_size = options.keyframe_interval;
-    // MS Video 1 and Cinepak take their key frame interval from keyint_min.
-    ctx->keyint_min = options.keyframe_interval;
+    // MS Video 1 and Cinepak take their key frame interval from keyint_min; MS Video 1
+    // counts the frames between key frames, not the distance.
+    ctx->keyint_min = options.codec == Codec::MsVideo1 ? options.keyframe_interval - 1
+                                                       : options.keyframe_interval;
     ctx->max_b_frames = 0;
     AVDictionary* settings = nullptr;
     switch (options.codec) {
@@ -175,7 +177,9 @@ std::array<QRgb, 256> scene_palette() {
     const auto ramp = [&](int first, QColor from, QColor to) {
         for (int i = 0; i < 64; ++i) {
             const double t = i / 63.0;
-            const auto mix = [t](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * t)); };
+            const auto mix = [t](int a, int b) {
+                return static_cast<int>(std::lround(a + (b - a) * t));
+            };
             palette[first + i] = qRgb(mix(from.red(), to.red()), mix(from.green(), to.green()),
                                       mix(from.blue(), to.blue()));
         }
@@ -188,7 +192,7 @@ std::array<QRgb, 256> scene_palette() {
 }
 
 class PaletteMapper {
-public:
+  public:
     PaletteMapper() : palette_(scene_palette()) {}
     const std::array<QRgb, 256>& palette() const { return palette_; }
     uint8_t index(QRgb colour) {
@@ -210,13 +214,13 @@ public:
         return static_cast<uint8_t>(best);
     }
 
-private:
+  private:
     std::array<QRgb, 256> palette_;
     std::unordered_map<QRgb, uint8_t> cache_;
 };
 
 class ClipWriter {
-public:
+  public:
     explicit ClipWriter(const ClipOptions& options)
         : options_(options),
           spec_(spec_of(options.codec)),
@@ -258,7 +262,7 @@ public:
         return created_;
     }
 
-private:
+  private:
     std::optional<std::string> open() {
         AVFormatContext* raw_format = nullptr;
         int rc = avformat_alloc_output_context2(&raw_format, nullptr, "avi", options_.path.c_str());
@@ -318,14 +322,12 @@ private:
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(video_ctx_->pix_fmt);
         if ((desc->flags & AV_PIX_FMT_FLAG_RGB) != 0) return std::nullopt;  // packed by hand
         // The deprecated yuvj formats are fed as plain yuv with full range set explicitly.
-        const AVPixelFormat target = video_ctx_->pix_fmt == AV_PIX_FMT_YUVJ420P
-                                         ? AV_PIX_FMT_YUV420P
-                                         : video_ctx_->pix_fmt;
-        sws_.reset(sws_getContext(size_.width(), size_.height(), AV_PIX_FMT_RGB32, size_.width(),
-                                  size_.height(), target,
-                                  SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND |
-                                      SWS_BITEXACT,
-                                  nullptr, nullptr, nullptr));
+        const AVPixelFormat target =
+            video_ctx_->pix_fmt == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : video_ctx_->pix_fmt;
+        sws_.reset(sws_getContext(
+            size_.width(), size_.height(), AV_PIX_FMT_RGB32, size_.width(), size_.height(), target,
+            SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr,
+            nullptr));
         if (!sws_) return "cannot set up colour conversion";
         const int full_range = video_ctx_->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
         const int* matrix = sws_getCoefficients(SWS_CS_ITU601);
@@ -380,7 +382,8 @@ private:
             case AV_PIX_FMT_RGB555LE:
                 for (int y = 0; y < height; ++y) {
                     const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-                    uint8_t* out = frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0];
+                    uint8_t* out =
+                        frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0];
                     for (int x = 0; x < width; ++x) store_rgb(in[x], out, x);
                 }
                 break;
@@ -435,7 +438,8 @@ private:
             }
         }
         if (pal8 && frame == 0) {
-            uint8_t* side = av_packet_new_side_data(packet_.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            uint8_t* side =
+                av_packet_new_side_data(packet_.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
             if (side == nullptr) return "out of memory for the palette";
             for (int i = 0; i < 256; ++i) {
                 const uint32_t entry = 0xFF000000u | palette_.palette()[i];
@@ -521,7 +525,8 @@ private:
         auto* samples = reinterpret_cast<int16_t*>(audio_frame_->data[0]);
         for (int i = 0; i < count; ++i) {
             const double t = static_cast<double>(first + i) / audio_rate;
-            samples[i] = static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 440 * t)));
+            samples[i] =
+                static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 440 * t)));
         }
         audio_frame_->pts = first;
         rc = avcodec_send_frame(audio_ctx_.get(), audio_frame_.get());
@@ -544,7 +549,8 @@ private:
         }
     }
 
-    std::optional<std::string> write_packet(AVRational from, AVStream* stream, std::string_view what) {
+    std::optional<std::string> write_packet(AVRational from, AVStream* stream,
+                                            std::string_view what) {
         av_packet_rescale_ts(packet_.get(), from, stream->time_base);
         packet_->stream_index = stream->index;
         const int rc = av_interleaved_write_frame(format_.get(), packet_.get());

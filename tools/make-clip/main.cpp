@@ -56,8 +56,8 @@ void print_help() {
         "small-angle period 2*pi*sqrt(L/g) is %.3f s; at %.0f degrees the swing is slower by\n"
         "about theta0^2/16, so expect %.3f s (%.1f frames at 30 fps).\n",
         d.pendulum_length_m, d.amplitude_deg, d.pixels_per_metre, gravity, d.pendulum_length_m,
-        d.amplitude_deg, d.pixels_per_metre, d.pendulum_length_m * d.pixels_per_metre,
-        small_angle, d.amplitude_deg, small_angle * (1 + theta0 * theta0 / 16),
+        d.amplitude_deg, d.pixels_per_metre, d.pendulum_length_m * d.pixels_per_metre, small_angle,
+        d.amplitude_deg, small_angle * (1 + theta0 * theta0 / 16),
         small_angle * (1 + theta0 * theta0 / 16) * 30);
 }
 
@@ -76,7 +76,7 @@ struct Parsed {
 };
 
 class ArgumentError {
-public:
+  public:
     explicit ArgumentError(std::string text) : text(std::move(text)) {}
     std::string text;
 };
@@ -116,7 +116,8 @@ Parsed parse(const std::vector<std::string_view>& args) {
             const std::string_view v = value();
             const size_t slash = v.find('/');
             const auto num = parse_number<int>(v.substr(0, slash));
-            const auto den = slash == v.npos ? std::optional<int>(1) : parse_number<int>(v.substr(slash + 1));
+            const auto den =
+                slash == v.npos ? std::optional<int>(1) : parse_number<int>(v.substr(slash + 1));
             if (!num || !den || *num <= 0 || *den <= 0) throw bad(v, "N or N/D, e.g. 30000/1001");
             o.fps_num = *num;
             o.fps_den = *den;

@@ -27,7 +27,7 @@ std::vector<uint8_t> mpeg4_insert_user_data(std::span<const uint8_t> data, std::
 std::vector<uint8_t> mpeg4_not_coded_vop(int time_resolution, int64_t time_units);
 
 class BFramePacker {
-public:
+  public:
     explicit BFramePacker(int time_resolution, int time_per_slot)
         : time_resolution_(time_resolution), time_per_slot_(time_per_slot) {}
 
@@ -37,7 +37,7 @@ public:
     std::vector<PackedChunk> finish();
     int slot_count() const { return slots_; }
 
-private:
+  private:
     void close_group(std::vector<PackedChunk>& out);
     void append(std::vector<PackedChunk>& out, PackedChunk chunk);
 
