@@ -1,6 +1,6 @@
 #pragma once
 
-// MPEG-4 Part 2 B-frames stored the way DivX 5 and Xvid store them in AVI ("packed"): one
+// MPEG-4 Visual B-frames stored the way DivX 5 and Xvid store them in AVI ("packed"): one
 // chunk per frame slot, a reference frame travels together with the first B-frame that
 // follows it in coding order, and a tiny not-coded VOP fills the slot left over. Readers
 // either unpack the chunks (mpeg4_unpack_bframes) or rely on the "DivX...p" user data.
