@@ -1,5 +1,7 @@
 #include "media/service/avi_clip.h"
 
+#include "media/service/frame_digest.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -10,10 +12,12 @@ extern "C" {
 
 #include <QtGlobal>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace tambrel::media {
 
@@ -126,6 +130,24 @@ int sws_matrix(AVColorSpace cs, int height) {
     }
 }
 
+// The palette an AVI stores after its BITMAPINFOHEADER, as the demuxer reads it: the
+// last entries of the codec's extra data, before an optional "BottomUp" tag.
+std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par) {
+    std::array<uint8_t, AVPALETTE_SIZE> out{};
+    const int entries = 1 << par.bits_per_coded_sample;
+    const int size = std::min(entries * 4, par.extradata_size);
+    const uint8_t* src = par.extradata + par.extradata_size - size;
+    if (src - par.extradata >= 9 &&
+        std::memcmp(par.extradata + par.extradata_size - 9, "BottomUp", 9) == 0)
+        src -= 9;
+    for (int i = 0; i < size / 4; ++i) {
+        const uint32_t argb = 0xFF000000u | (uint32_t{src[4 * i]} | uint32_t{src[4 * i + 1]} << 8 |
+                                             uint32_t{src[4 * i + 2]} << 16);
+        std::memcpy(out.data() + 4 * i, &argb, 4);  // native order, as decoders read it
+    }
+    return out;
+}
+
 }  // namespace
 
 struct AviClip::Impl {
@@ -138,6 +160,11 @@ struct AviClip::Impl {
     int vs = -1;
     AVRational frame_duration{1, 25};
     FrameIndex index;
+    // The palette of a clip with 8 bits or fewer per pixel. The demuxer hands it on with
+    // the first chunk it reads only, which stream probing has already taken; it is
+    // given again with the first chunk after every seek.
+    std::optional<std::array<uint8_t, AVPALETTE_SIZE>> palette;
+    bool palette_pending = false;
     int64_t delay = 0;  // pkt_dts of an output picture minus its frame number
     QSize size;
 
@@ -189,6 +216,7 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     last_out = -1;
     last_seen = k.slot - 1;
     first_pending = true;
+    palette_pending = palette.has_value();
     packets_in_run = 0;
     ++counters.seeks;
     return MediaError::None;
@@ -249,6 +277,18 @@ bool AviClip::Impl::feed() {
             return true;
         }
         return send_to_decoder(nullptr);
+    }
+    if (palette_pending) {
+        palette_pending = false;
+        if (!av_packet_get_side_data(pkt.get(), AV_PKT_DATA_PALETTE, nullptr)) {
+            uint8_t* side = av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            if (!side) {
+                av_packet_unref(pkt.get());
+                qWarning("media: no memory for the palette");
+                return false;
+            }
+            std::memcpy(side, palette->data(), AVPALETTE_SIZE);
+        }
     }
     if (bsf) {
         const int s = av_bsf_send_packet(bsf.get(), pkt.get());
@@ -437,6 +477,10 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     const AVCodecParameters* par = st->codecpar;
     if (absurd_size(par->width, par->height)) return nullptr;
 
+    if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 8 &&
+        par->extradata_size > 0)
+        d->palette = header_palette(*par);
+
     // One slot of the stream lasts one time-base unit.
     d->frame_duration = st->time_base;
     if (d->frame_duration.num <= 0 || d->frame_duration.den <= 0) return nullptr;
@@ -534,6 +578,9 @@ int64_t AviClip::frame_den() const { return d_->frame_duration.den; }
 const FrameIndex& AviClip::index() const { return d_->index; }
 int64_t AviClip::decoder_delay() const { return d_->delay; }
 int64_t AviClip::current() const { return d_->current_frame; }
+uint64_t AviClip::picture_digest() const {
+    return d_->current_pic ? frame_digest(*d_->current_pic) : 0;
+}
 AviClip::Counters AviClip::counters() const { return d_->counters; }
 size_t AviClip::cache_bytes() const { return d_->cache_size; }
 size_t AviClip::cache_bound() const { return d_->cache_bound; }
