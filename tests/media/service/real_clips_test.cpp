@@ -124,7 +124,9 @@ TEST_P(RealClip, AnswersLengthAndStepsAndSeeksExactly) {
     ServiceHarness h;
     ASSERT_EQ(h.send(ServiceHarness::open_command(path.string())).rc, 0) << name;
     const int64_t length = h.number("status avfile length");
-    if (const auto it = kLengths.find(name); it != kLengths.end()) EXPECT_EQ(length, it->second);
+    if (const auto it = kLengths.find(name); it != kLengths.end()) {
+        EXPECT_EQ(length, it->second);
+    }
     ASSERT_GT(length, 0);
     EXPECT_EQ(h.position(), 0);
 
