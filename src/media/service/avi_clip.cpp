@@ -240,13 +240,14 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
-    if (r == AVERROR_INVALIDDATA) {
-        // A damaged chunk: the decoder skips it and goes on with the next one.
-        if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
-        return true;
+    if (r == AVERROR(ENOMEM) || r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
+        warn_av("sending a chunk to the decoder", r);
+        return false;
     }
-    warn_av("sending a chunk to the decoder", r);
-    return false;
+    // A damaged or cut-short chunk: the decoder passes over it and goes on with the
+    // next; its frame shows the picture before it.
+    if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
+    return true;
 }
 
 // Gives the decoder one more chunk (or the end of the stream). false on a hard error.
@@ -372,6 +373,7 @@ void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus)
 
 MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
     IndexEntry k = index.key_at_or_before(p);
+    int64_t back = 1;  // how far to step back when a start point proves false
     for (int attempt = 0; attempt < kMaxStartAttempts; ++attempt) {
         const bool carry_on =
             !naive && positioned && p > last_out && k.slot <= std::max(run_key, last_out + 1);
@@ -399,14 +401,24 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             }
             const int64_t display = display_of(*f);
             last_seen = display;
+            // Leading pictures of an open group refer to the group before and cannot be
+            // decoded from this start; they are neither shown nor judged.
+            if (display < run_key) continue;
             if (first_pending) {
                 first_pending = false;
-                const bool not_key = !f->key_frame;
-                if (not_key) index.mark_not_key(k.slot);
-                if (not_key || display > p) {
-                    // Not a real start point, or the picture of p lies before it:
-                    // start one keyframe earlier.
-                    if (const auto earlier = index.key_before(k.slot)) {
+                if (!f->key_frame || display > p) {
+                    // Not a real start point (the decoder gave a picture that depends
+                    // on earlier ones, or passed over pictures until a later start):
+                    // start earlier. A file without an index calls every chunk a
+                    // keyframe, so false start points come in runs; the distance
+                    // doubles with each one.
+                    index.mark_not_key(k.slot);
+                    const int64_t first_slot = index.key_at_or_before(0).slot;
+                    std::optional<IndexEntry> earlier;
+                    if (k.slot > first_slot)
+                        earlier = index.key_at_or_before(std::max(first_slot, k.slot - back));
+                    back *= 2;
+                    if (earlier && earlier->slot < k.slot) {
                         k = *earlier;
                         positioned = false;
                         restart = true;
@@ -414,9 +426,7 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
                     }
                 }
             }
-            // Leading pictures of an open group refer to the group before and cannot be
-            // decoded from this start; a repeated number is a decoder quirk.
-            if (display < run_key || display <= last_out) continue;
+            if (display <= last_out) continue;  // a repeated number: a decoder quirk
             last_out = display;
             cache_put(display, f, p);
             if (display == p) {
@@ -461,6 +471,12 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         return nullptr;
     }
     d->fmt.reset(raw);
+    // The demuxer reads the file's own index with the header; entries that appear later
+    // come only from chunks read while probing, so a count taken now tells whether the
+    // file has an index at all.
+    std::vector<int> header_index_entries;
+    for (unsigned i = 0; i < d->fmt->nb_streams; ++i)
+        header_index_entries.push_back(avformat_index_get_entries_count(d->fmt->streams[i]));
     // Frame numbering relies on the AVI demuxer's rule that a video chunk's timestamp is
     // its frame slot; other containers are not taken.
     if (std::strcmp(d->fmt->iformat->name, "avi") != 0) return nullptr;
@@ -490,7 +506,9 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     if (!d->pkt || !d->work) return nullptr;
 
     std::vector<IndexEntry> entries;
-    const int n = avformat_index_get_entries_count(st);
+    const bool has_index =
+        static_cast<size_t>(d->vs) < header_index_entries.size() && header_index_entries[d->vs] > 0;
+    const int n = has_index ? avformat_index_get_entries_count(st) : 0;
     entries.reserve(static_cast<size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
@@ -498,7 +516,9 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         entries.push_back({e->timestamp, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
     }
     if (entries.empty()) {
-        // No index in the file: walk the chunks once (reading, not decoding).
+        // No index in the file (a capture cut short, say): walk the chunks once, reading
+        // without decoding. The header's frame count is not trusted then; it may promise
+        // frames that were never written.
         for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
             const int r = d->read_video_packet();
             if (r < 0) {
@@ -511,7 +531,7 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
             av_packet_unref(d->pkt.get());
         }
     }
-    d->index = FrameIndex(std::move(entries), st->nb_frames);
+    d->index = FrameIndex(std::move(entries), has_index ? st->nb_frames : 0);
     if (d->index.empty()) return nullptr;
 
     d->dec.reset(avcodec_alloc_context3(codec));
@@ -562,6 +582,13 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     const int64_t ts = pic->pkt_dts != AV_NOPTS_VALUE ? pic->pkt_dts : pic->best_effort_timestamp;
     d->delay = ts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, ts - first.slot);
     d->first_pending = false;
+    if (!has_index && pic->pict_type == AV_PICTURE_TYPE_NONE &&
+        !(avcodec_descriptor_get(par->codec_id) &&
+          (avcodec_descriptor_get(par->codec_id)->props & AV_CODEC_PROP_INTRA_ONLY))) {
+        // No index, and a decoder that does not tell keyframes from others: no chunk
+        // but the first is a safe start.
+        d->index.keep_first_key_only();
+    }
     d->last_out = d->last_seen = first.slot;
     d->size = QSize(pic->width, pic->height);
     d->cache_put(first.slot, pic, first.slot);

@@ -189,6 +189,12 @@ TEST(FrameIndex, WithoutKeyEntriesDecodingStartsAtTheFirstChunk) {
     EXPECT_EQ(index.key_at_or_before(5).slot, 4);
     EXPECT_EQ(index.key_at_or_before(0).slot, 4);
     EXPECT_FALSE(index.key_before(4));
+
+    // A file whose every chunk claims to be a keyframe, for a decoder that cannot say.
+    FrameIndex all_key({{0, 0, true}, {1, 1, true}, {2, 2, true}}, 3);
+    all_key.keep_first_key_only();
+    EXPECT_EQ(all_key.key_count(), 1u);
+    EXPECT_EQ(all_key.key_at_or_before(2).slot, 0);
 }
 
 TEST(ReplyBuffer, TextIsCutToCapacityAtACharacterBoundary) {
