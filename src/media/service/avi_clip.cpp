@@ -359,8 +359,13 @@ void AviClip::Impl::cache_clear() {
 
 void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus) {
     if (naive || cache.contains(display)) return;
+    const size_t bytes = frame_bytes(*f);
+    // A picture that would be pushed out again before the decode reaches the target is
+    // not kept: holding it only makes the decoder allocate fresh buffers.
+    const auto distance = static_cast<uint64_t>(std::max<int64_t>(focus - display, 0));
+    if (bytes == 0 || distance > cache_bound / bytes) return;
     cache.emplace(display, f);
-    cache_size += frame_bytes(*f);
+    cache_size += bytes;
     // Keep the pictures nearest to where the caller is going.
     while (cache_size > cache_bound && cache.size() > 1) {
         auto first = cache.begin();
