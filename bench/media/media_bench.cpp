@@ -62,7 +62,7 @@ void run(CommandService& service, const std::string& command) {
 }
 
 struct Figures {
-    double p50 = 0, p95 = 0, decodes = 0;
+    double p50 = 0, p95 = 0, max = 0, decodes = 0;
 };
 
 Figures summarise(std::vector<double> ms, int64_t decoded) {
@@ -74,6 +74,7 @@ Figures summarise(std::vector<double> ms, int64_t decoded) {
     };
     f.p50 = at(0.50);
     f.p95 = at(0.95);
+    f.max = ms.back();
     f.decodes = static_cast<double>(decoded) / static_cast<double>(ms.size());
     return f;
 }
@@ -113,10 +114,10 @@ void compare(const Clip& clip, int samples, int naive_samples) {
     std::printf("\n%s (%lld frames, %zu keyframes, decoder delay %lld)\n", clip.label.c_str(),
                 static_cast<long long>(length), c.index().key_count(),
                 static_cast<long long>(c.decoder_delay()));
-    std::printf("  %-14s | %28s | %28s\n", "", "cached (this service)",
+    std::printf("  %-14s | %37s | %37s\n", "", "cached (this service)",
                 "naive (keyframe + decode)");
-    std::printf("  %-14s | %8s %8s %10s | %8s %8s %10s\n", "request", "p50 ms", "p95 ms",
-                "decodes/req", "p50 ms", "p95 ms", "decodes/req");
+    std::printf("  %-14s | %8s %8s %8s %11s | %8s %8s %8s %11s\n", "request", "p50 ms", "p95 ms",
+                "max ms", "decodes/req", "p50 ms", "p95 ms", "max ms", "decodes/req");
     const struct {
         Op op;
         const char* name;
@@ -130,8 +131,9 @@ void compare(const Clip& clip, int samples, int naive_samples) {
         cache_peak = std::max(cache_peak, c.cache_bytes());
         c.set_naive(true);
         const Figures naive = measure(service, c, o.op, naive_samples, length);
-        std::printf("  %-14s | %8.2f %8.2f %10.1f | %8.2f %8.2f %10.1f\n", o.name, ours.p50,
-                    ours.p95, ours.decodes, naive.p50, naive.p95, naive.decodes);
+        std::printf("  %-14s | %8.2f %8.2f %8.2f %11.1f | %8.2f %8.2f %8.2f %11.1f\n", o.name,
+                    ours.p50, ours.p95, ours.max, ours.decodes, naive.p50, naive.p95, naive.max,
+                    naive.decodes);
     }
     c.set_naive(false);
     std::printf("  cache bound %zu MiB; largest use seen after a series: %.1f MiB\n",

@@ -480,8 +480,17 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     // come only from chunks read while probing, so a count taken now tells whether the
     // file has an index at all.
     std::vector<int> header_index_entries;
-    for (unsigned i = 0; i < d->fmt->nb_streams; ++i)
-        header_index_entries.push_back(avformat_index_get_entries_count(d->fmt->streams[i]));
+    for (unsigned i = 0; i < d->fmt->nb_streams; ++i) {
+        const AVStream* s = d->fmt->streams[i];
+        header_index_entries.push_back(avformat_index_get_entries_count(s));
+        // Stream probing below already decodes; a hostile header must not get that far.
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (s->codecpar->width > kMaxFrameSide || s->codecpar->height > kMaxFrameSide ||
+             int64_t{s->codecpar->width} * s->codecpar->height > kMaxFramePixels)) {
+            qWarning("media: picture size %dx%d refused", s->codecpar->width, s->codecpar->height);
+            return nullptr;
+        }
+    }
     // Frame numbering relies on the AVI demuxer's rule that a video chunk's timestamp is
     // its frame slot; other containers are not taken.
     if (std::strcmp(d->fmt->iformat->name, "avi") != 0) return nullptr;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -323,6 +324,21 @@ TEST_F(ServiceTest, EveryRefusalHasItsNumberAndText) {
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(in.read(300));  // the header only, no frame
     }
+    // A header claiming a picture of 20000 pixels a side is refused before anything is
+    // decoded or allocated.
+    const std::string huge_file = QDir(dir.path()).filePath("huge.avi").toStdString();
+    {
+        QFile in(QString::fromStdString(clip_path(Codec::RawBgr24)));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QByteArray bytes = in.readAll();
+        const qsizetype strf = bytes.indexOf("strf");
+        ASSERT_GT(strf, 0);
+        const uint32_t width = 20000;
+        std::memcpy(bytes.data() + strf + 12, &width, 4);  // BITMAPINFOHEADER.biWidth
+        QFile out(QString::fromStdString(huge_file));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
     const std::string open_ok = ServiceHarness::open_command(clip());
     struct Case {
         std::string command;
@@ -337,6 +353,7 @@ TEST_F(ServiceTest, EveryRefusalHasItsNumberAndText) {
          MediaError::FileNotFound},
         {ServiceHarness::open_command(text_file), MediaError::NotPlayable},
         {ServiceHarness::open_command(cut_file), MediaError::NotPlayable},
+        {ServiceHarness::open_command(huge_file), MediaError::NotPlayable},
         {open_ok + " style child parent 424242", MediaError::UnknownHandle},
         {"open " + encode_command_path(clip()), MediaError::BadParameter},
     };
