@@ -22,6 +22,8 @@ class QtEnvironment : public ::testing::Environment {
     void SetUp() override {
         if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc_, argv_);
     }
+    // Before static destruction begins: Qt's own globals may be gone by then.
+    void TearDown() override { app_.reset(); }
 
   private:
     int argc_ = 1;
