@@ -184,6 +184,10 @@ struct AviClip::Impl {
     size_t cache_size = 0;
     size_t cache_bound = kDefaultCacheBound;
     bool naive = false;
+    // How many pictures before a target are worth keeping: all the cache holds when
+    // stepping back (the next requests go further back), a few seconds' worth after a
+    // jump, where filling the whole cache would slow every seek for little gain.
+    int64_t keep_before = INT64_MAX;
 
     FramePtr current_pic;
     int64_t current_frame = 0;
@@ -363,7 +367,9 @@ void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus)
     // A picture that would be pushed out again before the decode reaches the target is
     // not kept: holding it only makes the decoder allocate fresh buffers.
     const auto distance = static_cast<uint64_t>(std::max<int64_t>(focus - display, 0));
-    if (bytes == 0 || distance > cache_bound / bytes) return;
+    if (bytes == 0 || distance > cache_bound / bytes ||
+        distance > static_cast<uint64_t>(keep_before))
+        return;
     cache.emplace(display, f);
     cache_size += bytes;
     // Keep the pictures nearest to where the caller is going.
@@ -649,6 +655,8 @@ MediaError AviClip::go_to(int64_t n) {
         }
     }
     FramePtr pic;
+    constexpr int64_t kKeptAfterJump = 64;
+    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kKeptAfterJump;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
     d_->current_pic = std::move(pic);
     d_->current_frame = n;
