@@ -160,12 +160,13 @@ void Scenario::make_clips() {
     if (made.exit_code != 0)
         fail(QStringLiteral("make-clip failed: %1").arg(QString::fromLocal8Bit(made.err)));
 
+    // Lossless, so the colours arrive exactly as written.
     colours_path_ = dir_.filePath(QStringLiteral("colours.avi"));
     const auto channel = [](const char* name, int even, int odd) {
         return QStringLiteral("%1='if(mod(N,2),%2,%3)'").arg(QLatin1String(name)).arg(odd).arg(even);
     };
     const QString filter =
-        QStringLiteral("color=c=black:s=320x240:r=30:d=20,format=gbrp,geq=%1:%2:%3")
+        QStringLiteral("color=c=black:s=320x240:r=30:d=10,format=gbrp,geq=%1:%2:%3")
             .arg(channel("r", qRed(kDimColour), qRed(kBrightColour)),
                  channel("g", qGreen(kDimColour), qGreen(kBrightColour)),
                  channel("b", qBlue(kDimColour), qBlue(kBrightColour)));
@@ -173,7 +174,7 @@ void Scenario::make_clips() {
         QStringLiteral("ffmpeg"),
         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
          QStringLiteral("lavfi"), QStringLiteral("-i"), filter, QStringLiteral("-pix_fmt"),
-         QStringLiteral("bgr24"), QStringLiteral("-c:v"), QStringLiteral("rawvideo"), colours_path_},
+         QStringLiteral("bgr0"), QStringLiteral("-c:v"), QStringLiteral("ffv1"), colours_path_},
         120000);
     if (colours.exit_code != 0)
         fail(QStringLiteral("ffmpeg could not write the two-colour clip: %1")
