@@ -21,6 +21,7 @@
 #include <map>
 
 #include "app/icon.h"
+#include "core/fonts.h"
 
 namespace tambrel {
 
@@ -28,17 +29,6 @@ namespace {
 
 constexpr int kTwipsPerPixel = 15;
 constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
-
-// The face the window is designed in, mapped to an installed Japanese proportional Gothic.
-const QString kDesignFace = QStringLiteral("ＭＳ Ｐゴシック");
-const QString kInstalledFace = QStringLiteral("IPAPGothic");
-
-QFont design_font(double points) {
-    QFont f(kDesignFace);
-    f.setPointSizeF(points);
-    f.setWeight(QFont::Normal);
-    return f;
-}
 
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -69,7 +59,6 @@ QLineEdit* make_text(QWidget* parent, const QString& name, const QString& text) 
 Form1::Form1(Platform& platform, media::MediaService& service, HandleTable& handles,
              QWidget* parent)
     : QMainWindow(parent), platform_(platform), module1_(service, platform), handles_(handles) {
-    QFont::insertSubstitution(kDesignFace, kInstalledFace);
     build_controls();
     connect_events();
 }
@@ -80,9 +69,7 @@ void Form1::build_controls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tambrel "));
     setWindowIcon(QIcon(QPixmap::fromImage(pendulum_icon())));
-    QFont window_font(kInstalledFace);
-    window_font.setPointSizeF(9);
-    setFont(window_font);
+    setFont(default_ui_font());
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("client"));
@@ -185,6 +172,9 @@ void Form1::build_controls() {
     Picture2->setObjectName("Picture2");
     Picture2->move(px(3240), px(7080));
     Picture2->set_outer_size(px(4800), px(3600));
+
+    // Pictures print in the window's font.
+    for (PictureBox* p : {Picture1, Picture2, Picture3}) p->surface().font = default_ui_font();
 
     // Labels that run under a text box stay beneath it.
     Label4->lower();

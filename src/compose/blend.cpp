@@ -1,31 +1,78 @@
 #include "compose/blend.h"
 
+#include "compose/blend_paths.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TAMBREL_BLEND_AVX2 1
+#else
+#define TAMBREL_BLEND_AVX2 0
+#endif
+
 namespace tambrel {
 
 namespace {
 
+using blend_paths::Path;
+
 // The channel sum is the same in 0x00BBGGRR and 0xffRRGGBB: only the order differs.
-inline uint32_t channel_sum(uint32_t p) {
-    return (p & 0xffu) + ((p >> 8) & 0xffu) + ((p >> 16) & 0xffu);
+// Signed, so a vectorised compare is one instruction.
+inline int32_t channel_sum(uint32_t p) {
+    return static_cast<int32_t>((p & 0xffu) + ((p >> 8) & 0xffu) + ((p >> 16) & 0xffu));
 }
 
-// One row, written so the compiler turns it into compares and masked selects on
-// whole vectors: no branches, no early exits, and the rule fixed per instantiation.
+// One row, written so the compiler turns it into compares and masked selects on whole
+// vectors: no branches, no early exits, and the rule fixed per instantiation.
 template <Priority P>
-void blend_row(uint32_t* __restrict composite, const uint32_t* __restrict frame, int width) {
+void blend_row_portable(uint32_t* __restrict composite, const uint32_t* __restrict frame,
+                        int width) {
     for (int x = 0; x < width; ++x) {
         const uint32_t c = composite[x];
         const uint32_t f = frame[x];
-        const uint32_t sc = channel_sum(c);
-        const uint32_t sf = channel_sum(f);
+        const int32_t sc = channel_sum(c);
+        const int32_t sf = channel_sum(f);
         const bool take_new = P == Priority::White ? sf >= sc : sf < sc;
         composite[x] = (take_new ? f : c) | 0xff000000u;
     }
 }
 
+#if TAMBREL_BLEND_AVX2
+// Eight pixels per step. maddubs with the byte weights (1, 1, 1, 0) turns each pixel into
+// the 16-bit pair (blue + green, red); the pairs of the frame minus those of the
+// composite, added up by madd, give sum_new - sum_composite, whose sign bit drives the
+// select directly. The compiler's own vectorisation of the portable loop needs about
+// twice the instructions.
 template <Priority P>
-void blend_block(uint32_t* composite, ptrdiff_t composite_stride, const uint32_t* frame,
+__attribute__((target("avx2"))) void blend_row_avx2(uint32_t* __restrict composite,
+                                                    const uint32_t* __restrict frame, int width) {
+    const __m256i weights = _mm256_set1_epi32(0x00010101);
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xff000000u));
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        auto* cp = reinterpret_cast<__m256i*>(composite + x);
+        const __m256i c = _mm256_loadu_si256(cp);
+        const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frame + x));
+        const __m256i pairs =
+            _mm256_sub_epi16(_mm256_maddubs_epi16(f, weights), _mm256_maddubs_epi16(c, weights));
+        const __m256 new_darker = _mm256_castsi256_ps(_mm256_madd_epi16(pairs, ones));
+        const __m256 fs = _mm256_castsi256_ps(f), cs = _mm256_castsi256_ps(c);
+        // blendv takes its second operand where the sign bit is set (sum_new < sum_comp).
+        const __m256 chosen = P == Priority::White ? _mm256_blendv_ps(fs, cs, new_darker)
+                                                   : _mm256_blendv_ps(cs, fs, new_darker);
+        _mm256_storeu_si256(cp, _mm256_or_si256(_mm256_castps_si256(chosen), opaque));
+    }
+    blend_row_portable<P>(composite + x, frame + x, width - x);
+}
+#endif
+
+template <Priority P>
+void blend_block(Path path, uint32_t* composite, ptrdiff_t composite_stride, const uint32_t* frame,
                  ptrdiff_t frame_stride, int width, int height) {
+    void (*row)(uint32_t*, const uint32_t*, int) = blend_row_portable<P>;
+#if TAMBREL_BLEND_AVX2
+    if (path == Path::Avx2) row = blend_row_avx2<P>;
+#endif
     for (int y = 0; y < height; ++y) {
         uint32_t* crow = composite + y * composite_stride;
         const uint32_t* frow = frame + y * frame_stride;
@@ -34,11 +81,40 @@ void blend_block(uint32_t* composite, ptrdiff_t composite_stride, const uint32_t
             for (int x = 0; x < width; ++x) crow[x] |= 0xff000000u;
             continue;
         }
-        blend_row<P>(crow, frow, width);
+        row(crow, frow, width);
     }
 }
 
+Path best_path() {
+#if TAMBREL_BLEND_AVX2
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    if (avx2) return Path::Avx2;
+#endif
+    return Path::Portable;
+}
+
 }  // namespace
+
+namespace blend_paths {
+
+bool available(Path path) { return path == Path::Portable || best_path() == Path::Avx2; }
+
+void blend_rgb32_on(Path path, uint32_t* composite, ptrdiff_t composite_stride_px,
+                    const uint32_t* frame, ptrdiff_t frame_stride_px, int width, int height,
+                    Priority priority) {
+    if (width <= 0 || height <= 0) return;
+    if (priority == Priority::White)
+        blend_block<Priority::White>(path, composite, composite_stride_px, frame, frame_stride_px,
+                                     width, height);
+    else
+        blend_block<Priority::Black>(path, composite, composite_stride_px, frame, frame_stride_px,
+                                     width, height);
+}
+
+}  // namespace blend_paths
 
 double pixel_brightness(Color c) {
     return (static_cast<double>(red_of(c)) + green_of(c) + blue_of(c)) / 3.0;
@@ -54,13 +130,8 @@ Color blend_pixel(Color composite, Color frame, Priority priority) {
 
 void blend_rgb32(uint32_t* composite, ptrdiff_t composite_stride_px, const uint32_t* frame,
                  ptrdiff_t frame_stride_px, int width, int height, Priority priority) {
-    if (width <= 0 || height <= 0) return;
-    if (priority == Priority::White)
-        blend_block<Priority::White>(composite, composite_stride_px, frame, frame_stride_px, width,
-                                     height);
-    else
-        blend_block<Priority::Black>(composite, composite_stride_px, frame, frame_stride_px, width,
-                                     height);
+    blend_paths::blend_rgb32_on(best_path(), composite, composite_stride_px, frame, frame_stride_px,
+                                width, height, priority);
 }
 
 }  // namespace tambrel

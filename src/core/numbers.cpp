@@ -1,6 +1,6 @@
 #include "core/numbers.h"
 
-#include <cfenv>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -61,7 +61,13 @@ double read_number(std::string_view text, size_t* consumed) {
         }
     }
     if (consumed) *consumed = i;
-    return std::strtod(number.c_str(), nullptr);
+    // from_chars ignores the process locale (strtod would not read '.' in a comma locale).
+    if (number[0] == '+') number.erase(0, 1);
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        return number[0] == '-' ? -HUGE_VAL : HUGE_VAL;
+    return value;
 }
 
 std::optional<int16_t> reply_as_int16(std::string_view reply) {

@@ -39,9 +39,7 @@ private:
 };
 
 PictureBox::PictureBox(HandleTable& handles, QWidget* parent)
-    : QFrame(parent), handles_(handles), surface_(1, 1), client_(new Client(this)) {
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setLineWidth(kBorder);
+    : QWidget(parent), handles_(handles), surface_(1, 1), client_(new Client(this)) {
     hwnd_ = handles_.add_window(client_);
     hdc_ = handles_.add_surface(&surface_);
     surface_.on_change = [this] { client_->update(); };
@@ -51,6 +49,24 @@ PictureBox::~PictureBox() {
     surface_.on_change = nullptr;
     handles_.remove(hwnd_);
     handles_.remove(hdc_);
+}
+
+void PictureBox::paintEvent(QPaintEvent*) {
+    // The classic two-pixel sunken border: dark above and left, light below and right.
+    QPainter p(this);
+    const int w = width() - 1, h = height() - 1;
+    p.setPen(QColor(128, 128, 128));
+    p.drawLine(0, 0, w - 1, 0);
+    p.drawLine(0, 0, 0, h - 1);
+    p.setPen(QColor(64, 64, 64));
+    p.drawLine(1, 1, w - 2, 1);
+    p.drawLine(1, 1, 1, h - 2);
+    p.setPen(QColor(255, 255, 255));
+    p.drawLine(0, h, w, h);
+    p.drawLine(w, 0, w, h);
+    p.setPen(QColor(212, 208, 200));
+    p.drawLine(1, h - 1, w - 1, h - 1);
+    p.drawLine(w - 1, 1, w - 1, h - 1);
 }
 
 QWidget* PictureBox::client() const { return client_; }

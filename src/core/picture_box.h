@@ -3,7 +3,7 @@
 // PictureSurface and reports the pointer in inner pixels. Child windows (the media
 // device's video window) are children of client(), so their coordinates are inner ones.
 
-#include <QFrame>
+#include <QWidget>
 #include <QWidget>
 #include <memory>
 
@@ -12,7 +12,7 @@
 
 namespace tambrel {
 
-class PictureBox : public QFrame {
+class PictureBox : public QWidget {
     Q_OBJECT
 public:
     PictureBox(HandleTable& handles, QWidget* parent = nullptr);
@@ -31,6 +31,9 @@ public:
 
     int32_t hwnd() const { return hwnd_; }
     int32_t hdc() const { return hdc_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 signals:
     void mouseDown(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "compose/blend_paths.h"
+
 namespace tambrel {
 namespace {
 
@@ -80,7 +82,10 @@ TEST(BlendKernel, EmptyBlocksWriteNothing) {
     EXPECT_EQ(composite, 0x00123456u);
 }
 
-TEST(BlendKernel, AgreesWithThePixelRuleForEveryWidthAndRowOffset) {
+class BlendKernelPath : public ::testing::TestWithParam<blend_paths::Path> {};
+
+TEST_P(BlendKernelPath, AgreesWithThePixelRuleForEveryWidthAndStride) {
+    if (!blend_paths::available(GetParam())) GTEST_SKIP() << "this processor lacks the path";
     // Random colours with many exact ties; widths around the vector lengths so both
     // the vector body and the leftover pixels of each row are exercised.
     std::mt19937 rng(20240611);
@@ -90,13 +95,16 @@ TEST(BlendKernel, AgreesWithThePixelRuleForEveryWidthAndRowOffset) {
             constexpr int height = 3;
             const int cstride = width + 3, fstride = width + 1;
             std::vector<uint32_t> composite(cstride * height), frame(fstride * height);
-            for (auto& p : composite)
-                p = (uint32_t(channel(rng)) << 24) | px(channel(rng), channel(rng), channel(rng));
+            // Any top byte: it must take no part in the choice.
+            auto with_top = [&](uint32_t p) {
+                return (p & 0xffffffu) | uint32_t(channel(rng)) << 24;
+            };
+            for (auto& p : composite) p = with_top(px(channel(rng), channel(rng), channel(rng)));
             for (size_t i = 0; i < frame.size(); ++i) {
                 const Color c = from_rgb32(composite[i % composite.size()]);
                 // A quarter are the same sum in another order, to make ties common.
-                frame[i] = pick(rng) == 0 ? px(blue_of(c), red_of(c), green_of(c))
-                                          : px(channel(rng), channel(rng), channel(rng));
+                frame[i] = with_top(pick(rng) == 0 ? px(blue_of(c), red_of(c), green_of(c))
+                                                   : px(channel(rng), channel(rng), channel(rng)));
             }
             std::vector<uint32_t> expected = composite;
             for (int y = 0; y < height; ++y)
@@ -105,12 +113,19 @@ TEST(BlendKernel, AgreesWithThePixelRuleForEveryWidthAndRowOffset) {
                     e = to_rgb32(
                         blend_pixel(from_rgb32(e), from_rgb32(frame[y * fstride + x]), priority));
                 }
-            blend_rgb32(composite.data(), cstride, frame.data(), fstride, width, height, priority);
+            blend_paths::blend_rgb32_on(GetParam(), composite.data(), cstride, frame.data(),
+                                        fstride, width, height, priority);
             ASSERT_EQ(composite, expected)
                 << "width " << width << (priority == Priority::White ? " white" : " black");
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, BlendKernelPath,
+                         ::testing::Values(blend_paths::Path::Portable, blend_paths::Path::Avx2),
+                         [](const auto& info) {
+                             return info.param == blend_paths::Path::Portable ? "Portable" : "Avx2";
+                         });
 
 TEST(BlendKernel, BlendingABufferIntoItselfKeepsItsColours) {
     std::vector<uint32_t> pixels = {0x00102030u, 0xff405060u, 0x12000000u};

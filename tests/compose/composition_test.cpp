@@ -109,6 +109,7 @@ class CompositionRunTest : public QObject {
     void nestedRunEndsWithTheOuterOneAtAStop();
     void exitInsideTheYieldEndsTheRun();
     void exitInsideTheYieldEndsTheRun_data();
+    void windowDestroyedInsideTheYieldEndsTheRun();
     void pacedAdvanceStepsAtTheTickBoundaries();
     void pacedAdvanceStepsAtTheTickBoundaries_data();
     void pacedAdvanceDoesNotWaitAfterALongStep();
@@ -511,6 +512,20 @@ void CompositionRunTest::exitInsideTheYieldEndsTheRun() {
     QCOMPARE(f.platform.yields, 2);
     QCOMPARE(f.commands().last(), QStringLiteral("close avfile"));
     QCOMPARE(f.service.count("close avfile"), 1);
+}
+
+void CompositionRunTest::windowDestroyedInsideTheYieldEndsTheRun() {
+    // Nothing of the window may be touched once the yield returns (checked under ASan).
+    RunFixture f;
+    f.service.frame = [](int) { return solid(Qt::gray); };
+    f.platform.on_yield = [&](int k) {
+        if (k == 2) f.form.reset();
+    };
+    f.form->Text6->setText("1");
+    f.form->CmdGosei_Click();
+    QVERIFY(!f.form);
+    QCOMPARE(f.platform.yields, 2);
+    QCOMPARE(int(f.service.commands.size()), 5);
 }
 
 void CompositionRunTest::pacedAdvanceStepsAtTheTickBoundaries_data() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <limits>
 
 using namespace tambrel;
@@ -83,4 +84,14 @@ TEST(GeneralSingleFormat, SevenDigitsNoTrailingZeros) {
     EXPECT_EQ(format_single(0.025f, ","), "0,025");
     EXPECT_EQ(format_single(1.5e-5f), "1.5E-05");
     EXPECT_EQ(format_single(12345678.0f), "1.234568E+07");
+}
+
+TEST(ReplyAsNumber, IgnoresTheProcessLocale) {
+    // A comma-decimal locale must not change how replies are read.
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "C.UTF-8");
+    EXPECT_EQ(reply_as_int16("3.5"), 4);
+    EXPECT_EQ(text_as_int16("2,5", U','), 2);
+    std::setlocale(LC_NUMERIC, saved.c_str());
 }

@@ -13,8 +13,8 @@ extern "C" {
 
 #include <QPainter>
 #include <array>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <numbers>
@@ -27,7 +27,7 @@ namespace tambrel::clipgen {
 
 namespace {
 
-struct CodecSpec {
+struct CodecInfo {
     Codec codec;
     std::string_view name;
     const char* encoder;  // nullptr: written directly, no encoder needed
@@ -43,7 +43,7 @@ constexpr uint32_t tag(char a, char b, char c, char d) {
            static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 
-constexpr std::array<CodecSpec, 10> codec_specs{{
+constexpr std::array<CodecInfo, 10> codec_table{{
     {Codec::RawBgr24, "raw", nullptr, AV_PIX_FMT_BGR24, 1, 0},
     {Codec::RawPal8, "pal8", nullptr, AV_PIX_FMT_PAL8, 1, 0},
     {Codec::Mjpeg, "mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P, 1, tag('M', 'J', 'P', 'G')},
@@ -56,17 +56,17 @@ constexpr std::array<CodecSpec, 10> codec_specs{{
     {Codec::Cinepak, "cinepak", "cinepak", AV_PIX_FMT_RGB24, 4, tag('c', 'v', 'i', 'd')},
 }};
 
-const CodecSpec& spec_of(Codec codec) {
-    for (const auto& spec : codec_specs)
-        if (spec.codec == codec) return spec;
-    return codec_specs[0];
+const CodecInfo& info_of(Codec codec) {
+    for (const auto& info : codec_table)
+        if (info.codec == codec) return info;
+    return codec_table[0];
 }
 
 // H.264 4:2:0 needs even sizes; 4:4:4 keeps odd sizes exact.
 AVPixelFormat pixel_format_for(Codec codec, QSize size) {
     if (codec == Codec::H264 && (size.width() % 2 != 0 || size.height() % 2 != 0))
         return AV_PIX_FMT_YUV444P;
-    return spec_of(codec).pixel_format;
+    return info_of(codec).pixel_format;
 }
 
 std::string av_error(int code) {
@@ -92,6 +92,8 @@ struct SwsFree {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 struct FormatFree {
+    // Closing here only happens on failure (the file is then removed); success closes and
+    // checks explicitly.
     void operator()(AVFormatContext* f) const {
         if (f->pb != nullptr && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
         avformat_free_context(f);
@@ -112,9 +114,9 @@ AVRational frame_period(const ClipOptions& options) {
 // Opens the video encoder with the settings every clip of this codec uses.
 std::optional<std::string> open_video_encoder(const ClipOptions& options, QSize size,
                                               CodecContextPtr& out) {
-    const CodecSpec& spec = spec_of(options.codec);
-    const AVCodec* encoder = avcodec_find_encoder_by_name(spec.encoder);
-    if (encoder == nullptr) return std::string("encoder not available: ") + spec.encoder;
+    const CodecInfo& info = info_of(options.codec);
+    const AVCodec* encoder = avcodec_find_encoder_by_name(info.encoder);
+    if (encoder == nullptr) return std::string("encoder not available: ") + info.encoder;
     CodecContextPtr ctx(avcodec_alloc_context3(encoder));
     if (!ctx) return std::string("out of memory");
     ctx->width = size.width();
@@ -124,10 +126,12 @@ std::optional<std::string> open_video_encoder(const ClipOptions& options, QSize 
     ctx->framerate = av_inv_q(ctx->time_base);
     ctx->sample_aspect_ratio = {1, 1};
     ctx->gop_size = options.keyframe_interval;
-    // MS Video 1 and Cinepak take their key frame interval from keyint_min.
-    ctx->keyint_min = options.keyframe_interval;
+    // MS Video 1 and Cinepak take their key frame interval from keyint_min; MS Video 1
+    // counts the frames between key frames, not the distance.
+    ctx->keyint_min = options.codec == Codec::MsVideo1 ? options.keyframe_interval - 1
+                                                       : options.keyframe_interval;
     ctx->max_b_frames = 0;
-    AVDictionary* settings = nullptr;
+    std::vector<std::pair<const char*, const char*>> private_settings;
     switch (options.codec) {
         case Codec::Mjpeg:
             ctx->color_range = AVCOL_RANGE_JPEG;
@@ -138,32 +142,42 @@ std::optional<std::string> open_video_encoder(const ClipOptions& options, QSize 
         case Codec::Mpeg4BFrames:
             ctx->flags |= AV_CODEC_FLAG_QSCALE;
             ctx->global_quality = 2 * FF_QP2LAMBDA;
-            ctx->codec_tag = spec.fourcc;
+            ctx->codec_tag = info.fourcc;
             if (options.codec == Codec::Mpeg4BFrames) {
                 ctx->max_b_frames = 2;
                 // Closed groups that start exactly on the interval: a key chunk then holds
                 // no B-frame that needs the previous group.
                 ctx->flags |= AV_CODEC_FLAG_CLOSED_GOP;
-                av_dict_set(&settings, "mpv_flags", "+strict_gop", 0);
-                av_dict_set(&settings, "sc_threshold", "1000000000", 0);
+                private_settings = {{"mpv_flags", "+strict_gop"}, {"sc_threshold", "1000000000"}};
             }
             break;
         case Codec::H264:
             ctx->max_b_frames = 2;
-            av_dict_set(&settings, "crf", "18", 0);
-            av_dict_set(&settings, "preset", "fast", 0);
             // No scene-cut key frames: key frames exactly every interval.
-            av_dict_set(&settings, "x264-params", "scenecut=0", 0);
+            private_settings = {{"crf", "18"}, {"preset", "fast"}, {"x264-params", "scenecut=0"}};
             break;
         case Codec::Ffv1:
-            av_dict_set(&settings, "context", "0", 0);
+            private_settings = {{"context", "0"}};
             break;
         default:
             break;
     }
+    AVDictionary* settings = nullptr;
+    for (auto [key, value] : private_settings) {
+        const int rc = av_dict_set(&settings, key, value, 0);
+        if (rc < 0) {
+            av_dict_free(&settings);
+            return failure("cannot store encoder setting", rc);
+        }
+    }
     const int rc = avcodec_open2(ctx.get(), encoder, &settings);
+    // A setting the encoder did not take would silently change the clip.
+    const AVDictionaryEntry* unused = av_dict_get(settings, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+    const std::string unused_key = unused != nullptr ? unused->key : "";
     av_dict_free(&settings);
-    if (rc < 0) return failure(std::string("cannot open encoder ") + spec.encoder, rc);
+    if (rc < 0) return failure(std::string("cannot open encoder ") + info.encoder, rc);
+    if (!unused_key.empty())
+        return std::string("encoder ") + info.encoder + " does not know the setting " + unused_key;
     out = std::move(ctx);
     return std::nullopt;
 }
@@ -175,7 +189,9 @@ std::array<QRgb, 256> scene_palette() {
     const auto ramp = [&](int first, QColor from, QColor to) {
         for (int i = 0; i < 64; ++i) {
             const double t = i / 63.0;
-            const auto mix = [t](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * t)); };
+            const auto mix = [t](int a, int b) {
+                return static_cast<int>(std::lround(a + (b - a) * t));
+            };
             palette[first + i] = qRgb(mix(from.red(), to.red()), mix(from.green(), to.green()),
                                       mix(from.blue(), to.blue()));
         }
@@ -188,7 +204,7 @@ std::array<QRgb, 256> scene_palette() {
 }
 
 class PaletteMapper {
-public:
+  public:
     PaletteMapper() : palette_(scene_palette()) {}
     const std::array<QRgb, 256>& palette() const { return palette_; }
     uint8_t index(QRgb colour) {
@@ -210,16 +226,16 @@ public:
         return static_cast<uint8_t>(best);
     }
 
-private:
+  private:
     std::array<QRgb, 256> palette_;
     std::unordered_map<QRgb, uint8_t> cache_;
 };
 
 class ClipWriter {
-public:
+  public:
     explicit ClipWriter(const ClipOptions& options)
         : options_(options),
-          spec_(spec_of(options.codec)),
+          info_(info_of(options.codec)),
           size_(encoded_size(options.codec, options.width, options.height)) {}
 
     std::optional<std::string> run() {
@@ -247,8 +263,11 @@ public:
         if (video_slots_ != options_.frames)
             return "encoder produced " + std::to_string(video_slots_) + " frames instead of " +
                    std::to_string(options_.frames);
-        const int rc = av_write_trailer(format_.get());
+        int rc = av_write_trailer(format_.get());
         if (rc < 0) return failure("cannot finish " + options_.path, rc);
+        // Closing flushes the last bytes; a full disk shows up here.
+        rc = avio_closep(&format_->pb);
+        if (rc < 0) return failure("cannot write " + options_.path, rc);
         return std::nullopt;
     }
 
@@ -258,7 +277,7 @@ public:
         return created_;
     }
 
-private:
+  private:
     std::optional<std::string> open() {
         AVFormatContext* raw_format = nullptr;
         int rc = avformat_alloc_output_context2(&raw_format, nullptr, "avi", options_.path.c_str());
@@ -271,20 +290,20 @@ private:
         video_stream_->time_base = period;
         video_stream_->avg_frame_rate = av_inv_q(period);
         video_stream_->r_frame_rate = av_inv_q(period);
-        if (spec_.encoder == nullptr) {
+        if (info_.encoder == nullptr) {
             AVCodecParameters* par = video_stream_->codecpar;
             par->codec_type = AVMEDIA_TYPE_VIDEO;
             par->codec_id = AV_CODEC_ID_RAWVIDEO;
             par->codec_tag = 0;
-            par->format = spec_.pixel_format;
+            par->format = info_.pixel_format;
             par->width = size_.width();
             par->height = size_.height();
-            par->bits_per_coded_sample = spec_.pixel_format == AV_PIX_FMT_PAL8 ? 8 : 24;
+            par->bits_per_coded_sample = info_.pixel_format == AV_PIX_FMT_PAL8 ? 8 : 24;
         } else {
             if (auto error = open_video_encoder(options_, size_, video_ctx_)) return error;
             rc = avcodec_parameters_from_context(video_stream_->codecpar, video_ctx_.get());
             if (rc < 0) return failure("cannot describe video stream", rc);
-            video_stream_->codecpar->codec_tag = spec_.fourcc;
+            video_stream_->codecpar->codec_tag = info_.fourcc;
             if (auto error = open_converter()) return error;
         }
 
@@ -296,10 +315,12 @@ private:
         created_ = true;
         AVDictionary* muxer_settings = nullptr;
         // Uncompressed DIBs are bottom-up in AVI; frames are handed over that way.
-        av_dict_set(&muxer_settings, "flipped_raw_rgb", "1", 0);
-        rc = avformat_write_header(format_.get(), &muxer_settings);
+        rc = av_dict_set(&muxer_settings, "flipped_raw_rgb", "1", 0);
+        if (rc >= 0) rc = avformat_write_header(format_.get(), &muxer_settings);
+        const bool taken = av_dict_count(muxer_settings) == 0;
         av_dict_free(&muxer_settings);
         if (rc < 0) return failure("cannot write AVI header", rc);
+        if (!taken) return "the AVI muxer does not store bottom-up bitmaps";
 
         packet_.reset(av_packet_alloc());
         if (!packet_) return "out of memory";
@@ -318,14 +339,12 @@ private:
         const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(video_ctx_->pix_fmt);
         if ((desc->flags & AV_PIX_FMT_FLAG_RGB) != 0) return std::nullopt;  // packed by hand
         // The deprecated yuvj formats are fed as plain yuv with full range set explicitly.
-        const AVPixelFormat target = video_ctx_->pix_fmt == AV_PIX_FMT_YUVJ420P
-                                         ? AV_PIX_FMT_YUV420P
-                                         : video_ctx_->pix_fmt;
-        sws_.reset(sws_getContext(size_.width(), size_.height(), AV_PIX_FMT_RGB32, size_.width(),
-                                  size_.height(), target,
-                                  SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND |
-                                      SWS_BITEXACT,
-                                  nullptr, nullptr, nullptr));
+        const AVPixelFormat target =
+            video_ctx_->pix_fmt == AV_PIX_FMT_YUVJ420P ? AV_PIX_FMT_YUV420P : video_ctx_->pix_fmt;
+        sws_.reset(sws_getContext(
+            size_.width(), size_.height(), AV_PIX_FMT_RGB32, size_.width(), size_.height(), target,
+            SWS_BICUBIC | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr,
+            nullptr));
         if (!sws_) return "cannot set up colour conversion";
         const int full_range = video_ctx_->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
         const int* matrix = sws_getCoefficients(SWS_CS_ITU601);
@@ -357,10 +376,10 @@ private:
     }
 
     std::optional<std::string> write_video(const QImage& image, int frame) {
-        if (spec_.encoder == nullptr) return write_raw(image, frame);
+        if (info_.encoder == nullptr) return write_raw(image, frame);
         int rc = av_frame_make_writable(frame_.get());
         if (rc < 0) return failure("cannot write video frame", rc);
-        fill_frame(image);
+        if (auto error = fill_frame(image)) return error;
         frame_->pts = frame;
         // Key frames exactly on the interval, whatever the encoder would choose itself.
         frame_->pict_type =
@@ -371,7 +390,7 @@ private:
         return receive_video();
     }
 
-    void fill_frame(const QImage& image) {
+    std::optional<std::string> fill_frame(const QImage& image) {
         const int width = size_.width();
         const int height = size_.height();
         switch (video_ctx_->pix_fmt) {
@@ -380,17 +399,21 @@ private:
             case AV_PIX_FMT_RGB555LE:
                 for (int y = 0; y < height; ++y) {
                     const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-                    uint8_t* out = frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0];
+                    uint8_t* out =
+                        frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0];
                     for (int x = 0; x < width; ++x) store_rgb(in[x], out, x);
                 }
                 break;
             default: {
                 const uint8_t* source[1] = {image.constBits()};
                 const int stride[1] = {static_cast<int>(image.bytesPerLine())};
-                sws_scale(sws_.get(), source, stride, 0, height, frame_->data, frame_->linesize);
+                if (sws_scale(sws_.get(), source, stride, 0, height, frame_->data,
+                              frame_->linesize) != height)
+                    return "colour conversion failed";
                 break;
             }
         }
+        return std::nullopt;
     }
 
     void store_rgb(QRgb pixel, uint8_t* out, int x) const {
@@ -412,7 +435,7 @@ private:
     }
 
     std::optional<std::string> write_raw(const QImage& image, int frame) {
-        const bool pal8 = spec_.pixel_format == AV_PIX_FMT_PAL8;
+        const bool pal8 = info_.pixel_format == AV_PIX_FMT_PAL8;
         const int width = size_.width();
         const int height = size_.height();
         const int bits = pal8 ? 8 : 24;
@@ -435,7 +458,8 @@ private:
             }
         }
         if (pal8 && frame == 0) {
-            uint8_t* side = av_packet_new_side_data(packet_.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            uint8_t* side =
+                av_packet_new_side_data(packet_.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
             if (side == nullptr) return "out of memory for the palette";
             for (int i = 0; i < 256; ++i) {
                 const uint32_t entry = 0xFF000000u | palette_.palette()[i];
@@ -521,7 +545,8 @@ private:
         auto* samples = reinterpret_cast<int16_t*>(audio_frame_->data[0]);
         for (int i = 0; i < count; ++i) {
             const double t = static_cast<double>(first + i) / audio_rate;
-            samples[i] = static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 440 * t)));
+            samples[i] =
+                static_cast<int16_t>(std::lround(6000 * std::sin(2 * std::numbers::pi * 440 * t)));
         }
         audio_frame_->pts = first;
         rc = avcodec_send_frame(audio_ctx_.get(), audio_frame_.get());
@@ -544,7 +569,8 @@ private:
         }
     }
 
-    std::optional<std::string> write_packet(AVRational from, AVStream* stream, std::string_view what) {
+    std::optional<std::string> write_packet(AVRational from, AVStream* stream,
+                                            std::string_view what) {
         av_packet_rescale_ts(packet_.get(), from, stream->time_base);
         packet_->stream_index = stream->index;
         const int rc = av_interleaved_write_frame(format_.get(), packet_.get());
@@ -555,7 +581,7 @@ private:
     static constexpr int audio_rate = 8000;
 
     const ClipOptions& options_;
-    const CodecSpec& spec_;
+    const CodecInfo& info_;
     QSize size_;
     FormatPtr format_;
     AVStream* video_stream_ = nullptr;
@@ -574,16 +600,16 @@ private:
 
 }  // namespace
 
-std::string_view codec_name(Codec codec) { return spec_of(codec).name; }
+std::string_view codec_name(Codec codec) { return info_of(codec).name; }
 
 std::optional<Codec> codec_from_name(std::string_view name) {
-    for (const auto& spec : codec_specs)
-        if (spec.name == name) return spec.codec;
+    for (const auto& info : codec_table)
+        if (info.name == name) return info.codec;
     return std::nullopt;
 }
 
 QSize encoded_size(Codec codec, int width, int height) {
-    const int m = spec_of(codec).size_multiple;
+    const int m = info_of(codec).size_multiple;
     return {(width + m - 1) / m * m, (height + m - 1) / m * m};
 }
 
@@ -608,16 +634,16 @@ std::optional<std::string> validate(const ClipOptions& o) {
 }
 
 bool codec_available(Codec codec) {
-    static const std::array<bool, codec_specs.size()> available = [] {
-        std::array<bool, codec_specs.size()> result{};
-        for (size_t i = 0; i < codec_specs.size(); ++i) {
-            if (codec_specs[i].encoder == nullptr) {
+    static const std::array<bool, codec_table.size()> available = [] {
+        std::array<bool, codec_table.size()> result{};
+        for (size_t i = 0; i < codec_table.size(); ++i) {
+            if (codec_table[i].encoder == nullptr) {
                 result[i] = true;
                 continue;
             }
             // Finding the encoder is not enough (a wrapper may fail to start): open one.
             ClipOptions probe;
-            probe.codec = codec_specs[i].codec;
+            probe.codec = codec_table[i].codec;
             CodecContextPtr ctx;
             const auto error = open_video_encoder(probe, QSize(64, 48), ctx);
             if (error) av_log(nullptr, AV_LOG_VERBOSE, "make-clip: %s\n", error->c_str());
@@ -625,8 +651,8 @@ bool codec_available(Codec codec) {
         }
         return result;
     }();
-    for (size_t i = 0; i < codec_specs.size(); ++i)
-        if (codec_specs[i].codec == codec) return available[i];
+    for (size_t i = 0; i < codec_table.size(); ++i)
+        if (codec_table[i].codec == codec) return available[i];
     return false;
 }
 

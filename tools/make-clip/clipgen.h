@@ -13,7 +13,18 @@
 
 namespace tambrel::clipgen {
 
-enum class Codec { RawBgr24, RawPal8, Mjpeg, Mpeg4, Mpeg4BFrames, H264, Ffv1, HuffYuv, MsVideo1, Cinepak };
+enum class Codec {
+    RawBgr24,
+    RawPal8,
+    Mjpeg,
+    Mpeg4,
+    Mpeg4BFrames,
+    H264,
+    Ffv1,
+    HuffYuv,
+    MsVideo1,
+    Cinepak
+};
 enum class Motion { Bob, Pendulum };
 
 struct ClipOptions {
@@ -46,10 +57,9 @@ bool codec_available(Codec codec);
 
 // ---- Helpers around the core API ----
 
-inline constexpr Codec all_codecs[] = {Codec::RawBgr24, Codec::RawPal8,      Codec::Mjpeg,
-                                       Codec::Mpeg4,    Codec::Mpeg4BFrames, Codec::H264,
-                                       Codec::Ffv1,     Codec::HuffYuv,      Codec::MsVideo1,
-                                       Codec::Cinepak};
+inline constexpr Codec all_codecs[] = {
+    Codec::RawBgr24, Codec::RawPal8, Codec::Mjpeg,   Codec::Mpeg4,    Codec::Mpeg4BFrames,
+    Codec::H264,     Codec::Ffv1,    Codec::HuffYuv, Codec::MsVideo1, Codec::Cinepak};
 
 // Command-line names: "raw", "pal8", "mjpeg", "mpeg4", "mpeg4-bframes", "h264", "ffv1",
 // "huffyuv", "msvideo1", "cinepak".
@@ -73,7 +83,7 @@ inline constexpr int max_frame_number = 0xFFFF;
 // at rest from amplitude_deg. Integrates theta'' = -(g/L) sin(theta) with RK4 at a fixed
 // sub-step of at most 0.5 ms.
 inline constexpr double gravity = 9.81;
-std::vector<double> pendulum_angles(double length_m, double amplitude_deg,
-                                    double sample_interval_s, int samples);
+std::vector<double> pendulum_angles(double length_m, double amplitude_deg, double sample_interval_s,
+                                    int samples);
 
 }  // namespace tambrel::clipgen

@@ -21,6 +21,32 @@ using namespace tambrel::clipgen;
 
 constexpr int usage_error = 2;
 
+const char* codec_description(Codec codec) {
+    switch (codec) {
+        case Codec::RawBgr24:
+            return "uncompressed 24-bit RGB";
+        case Codec::RawPal8:
+            return "uncompressed 8-bit with a 256-colour palette";
+        case Codec::Mjpeg:
+            return "Motion JPEG, quality 2";
+        case Codec::Mpeg4:
+            return "MPEG-4 Visual (FMP4), quality 2, no B-frames";
+        case Codec::Mpeg4BFrames:
+            return "MPEG-4 Visual (XVID), 2 B-frames packed DivX-style";
+        case Codec::H264:
+            return "H.264 (libx264), crf 18, 2 B-frames";
+        case Codec::Ffv1:
+            return "FFV1, lossless";
+        case Codec::HuffYuv:
+            return "HuffYUV, lossless RGB";
+        case Codec::MsVideo1:
+            return "Microsoft Video 1 (CRAM), 15-bit";
+        case Codec::Cinepak:
+            return "Cinepak (cvid)";
+    }
+    return "";
+}
+
 void print_help() {
     const ClipOptions d;
     const double small_angle = 2 * std::numbers::pi * std::sqrt(d.pendulum_length_m / gravity);
@@ -33,8 +59,9 @@ void print_help() {
         "Options:\n"
         "  --codec NAME      video codec (default mjpeg), one of:\n");
     for (Codec codec : all_codecs)
-        std::printf("                      %-14s%s\n", std::string(codec_name(codec)).c_str(),
-                    codec_available(codec) ? "" : "(encoder not available here)");
+        std::printf("                      %-14s %s%s\n", std::string(codec_name(codec)).c_str(),
+                    codec_description(codec),
+                    codec_available(codec) ? "" : " (encoder not available here)");
     std::printf(
         "                    msvideo1 and cinepak need sizes that are multiples of 4: the\n"
         "                    picture is padded with dark field at the right and bottom.\n"
@@ -56,8 +83,8 @@ void print_help() {
         "small-angle period 2*pi*sqrt(L/g) is %.3f s; at %.0f degrees the swing is slower by\n"
         "about theta0^2/16, so expect %.3f s (%.1f frames at 30 fps).\n",
         d.pendulum_length_m, d.amplitude_deg, d.pixels_per_metre, gravity, d.pendulum_length_m,
-        d.amplitude_deg, d.pixels_per_metre, d.pendulum_length_m * d.pixels_per_metre,
-        small_angle, d.amplitude_deg, small_angle * (1 + theta0 * theta0 / 16),
+        d.amplitude_deg, d.pixels_per_metre, d.pendulum_length_m * d.pixels_per_metre, small_angle,
+        d.amplitude_deg, small_angle * (1 + theta0 * theta0 / 16),
         small_angle * (1 + theta0 * theta0 / 16) * 30);
 }
 
@@ -76,7 +103,7 @@ struct Parsed {
 };
 
 class ArgumentError {
-public:
+  public:
     explicit ArgumentError(std::string text) : text(std::move(text)) {}
     std::string text;
 };
@@ -116,7 +143,8 @@ Parsed parse(const std::vector<std::string_view>& args) {
             const std::string_view v = value();
             const size_t slash = v.find('/');
             const auto num = parse_number<int>(v.substr(0, slash));
-            const auto den = slash == v.npos ? std::optional<int>(1) : parse_number<int>(v.substr(slash + 1));
+            const auto den =
+                slash == v.npos ? std::optional<int>(1) : parse_number<int>(v.substr(slash + 1));
             if (!num || !den || *num <= 0 || *den <= 0) throw bad(v, "N or N/D, e.g. 30000/1001");
             o.fps_num = *num;
             o.fps_den = *den;
@@ -193,6 +221,7 @@ void warn_if_pendulum_leaves_picture(const ClipOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_WARNING);
     std::vector<std::string_view> args(argv + 1, argv + argc);
     Parsed parsed;
     try {
@@ -205,7 +234,6 @@ int main(int argc, char** argv) {
         print_help();
         return 0;
     }
-    av_log_set_level(AV_LOG_WARNING);
     const ClipOptions& o = parsed.options;
     if (!codec_available(o.codec)) {
         std::fprintf(stderr, "make-clip: the %s encoder is not available in this FFmpeg\n",

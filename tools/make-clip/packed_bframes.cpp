@@ -30,7 +30,7 @@ bool has_vol_header(std::span<const uint8_t> data) {
 }
 
 class BitWriter {
-public:
+  public:
     void put(uint32_t value, int bits) {
         for (int b = bits - 1; b >= 0; --b) {
             if (fill_ == 0) bytes_.push_back(0);
@@ -45,7 +45,7 @@ public:
     }
     std::vector<uint8_t> take() { return std::move(bytes_); }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     int fill_ = 0;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// MPEG-4 Part 2 B-frames stored the way DivX 5 and Xvid store them in AVI ("packed"): one
+// MPEG-4 Visual B-frames stored the way DivX 5 and Xvid store them in AVI ("packed"): one
 // chunk per frame slot, a reference frame travels together with the first B-frame that
 // follows it in coding order, and a tiny not-coded VOP fills the slot left over. Readers
 // either unpack the chunks (mpeg4_unpack_bframes) or rely on the "DivX...p" user data.
@@ -27,7 +27,7 @@ std::vector<uint8_t> mpeg4_insert_user_data(std::span<const uint8_t> data, std::
 std::vector<uint8_t> mpeg4_not_coded_vop(int time_resolution, int64_t time_units);
 
 class BFramePacker {
-public:
+  public:
     explicit BFramePacker(int time_resolution, int time_per_slot)
         : time_resolution_(time_resolution), time_per_slot_(time_per_slot) {}
 
@@ -37,7 +37,7 @@ public:
     std::vector<PackedChunk> finish();
     int slot_count() const { return slots_; }
 
-private:
+  private:
     void close_group(std::vector<PackedChunk>& out);
     void append(std::vector<PackedChunk>& out, PackedChunk chunk);
 

@@ -1,6 +1,8 @@
 // What a clip shows: the frame-number band, the bob and its motion, the pendulum physics,
 // and reading the band back from decoded pixels.
 
+#include "scene.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <array>
@@ -8,22 +10,24 @@
 #include <numbers>
 
 #include "clipgen.h"
-#include "scene.h"
 
 namespace tambrel::clipgen {
 
 namespace {
 
-// Band layout: two rows of band_columns cells across the full width. Column 0 and the last
-// column are white in both rows (start/stop markers); the 18 cells between carry 16 bits of
-// frame number and two check bits. Positions are fractions of the picture so that the reader
+// Band layout: two rows of band_columns cells across the full width. Column 0 is white in
+// both rows (start marker), the last column white above and black below (stop marker, so a
+// mirrored picture does not read); the 18 cells between carry 16 bits of frame number and
+// two check bits. Positions are fractions of the picture so that the reader
 // can find them again after scaling.
 constexpr int band_columns = 11;
 constexpr int data_columns = band_columns - 2;
 constexpr int data_bits = 16;
 constexpr int code_cells = 2 * data_columns;  // 16 data bits + 2 check bits
 
-int band_row_height(int height) { return std::max(8, static_cast<int>(std::lround(height / 20.0))); }
+int band_row_height(int height) {
+    return std::max(8, static_cast<int>(std::lround(height / 20.0)));
+}
 
 // Check bits chosen so that an all-black and an all-white band are both invalid.
 std::array<bool, code_cells> encode_cells(int number) {
@@ -54,11 +58,16 @@ int column_edge(int column, int width) {
     return static_cast<int>(std::lround(static_cast<double>(column) * width / band_columns));
 }
 
-// Cell (row, column) → index into the code, or -1 for the marker columns.
+constexpr int start_marker = -1, stop_marker = -2;
+
+// Cell (row, column) → index into the code, or one of the markers.
 int cell_index(int row, int column) {
-    if (column == 0 || column == band_columns - 1) return -1;
+    if (column == 0) return start_marker;
+    if (column == band_columns - 1) return stop_marker;
     return row * data_columns + (column - 1);
 }
+
+bool marker_is_white(int marker, int row) { return marker == start_marker || row == 0; }
 
 // Mean grey level in [x0, x1) × [y0, y1) of a Grayscale8 image; clamps to the picture.
 double mean_grey(const QImage& grey, double x0, double y0, double x1, double y1) {
@@ -98,7 +107,7 @@ void draw_frame_number(QImage& image, int number) {
     for (int row = 0; row < 2; ++row) {
         for (int column = 0; column < band_columns; ++column) {
             const int index = cell_index(row, column);
-            const bool white = index < 0 || cells[index];
+            const bool white = index < 0 ? marker_is_white(index, row) : cells[index];
             const int x0 = column_edge(column, image.width());
             const int x1 = column_edge(column + 1, image.width());
             painter.fillRect(x0, row * layout.row_height, x1 - x0, layout.row_height,
@@ -126,7 +135,7 @@ int read_frame_number(const QImage& image) {
 
     // Band width: the right edge of the stop marker (pictures may be padded on the right).
     const double probe_y0 = row_height * 0.25;
-    const double probe_y1 = row_height * 1.75;
+    const double probe_y1 = row_height * 0.75;
     int band_width = width;
     while (band_width > width / 2 &&
            mean_grey(grey, band_width - 1, probe_y0, band_width, probe_y1) <= bright_level)
@@ -144,7 +153,7 @@ int read_frame_number(const QImage& image) {
             const bool bright = mean_grey(grey, x0, y0, x1, y1) > bright_level;
             const int index = cell_index(row, column);
             if (index < 0) {
-                if (!bright) return -1;
+                if (bright != marker_is_white(index, row)) return -1;
             } else {
                 cells[index] = bright;
             }
@@ -153,8 +162,8 @@ int read_frame_number(const QImage& image) {
     return decode_cells(cells);
 }
 
-std::vector<double> pendulum_angles(double length_m, double amplitude_deg,
-                                    double sample_interval_s, int samples) {
+std::vector<double> pendulum_angles(double length_m, double amplitude_deg, double sample_interval_s,
+                                    int samples) {
     std::vector<double> angles;
     if (samples <= 0 || !(length_m > 0) || !(sample_interval_s > 0)) return angles;
     angles.reserve(samples);
@@ -196,8 +205,8 @@ std::vector<QPointF> bob_path(const ClipOptions& options) {
     path.reserve(frames);
     if (options.motion == Motion::Pendulum) {
         const double interval = static_cast<double>(options.fps_den) / options.fps_num;
-        for (double theta : pendulum_angles(options.pendulum_length_m, options.amplitude_deg,
-                                            interval, frames))
+        for (double theta :
+             pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frames))
             path.push_back(pendulum_bob(options, theta));
         return path;
     }
@@ -209,8 +218,8 @@ QPointF bob_position(const ClipOptions& options, int frame) {
     if (options.motion == Motion::Pendulum) {
         if (frame < 0 || options.fps_num <= 0 || options.fps_den <= 0) return {};
         const double interval = static_cast<double>(options.fps_den) / options.fps_num;
-        const auto angles = pendulum_angles(options.pendulum_length_m, options.amplitude_deg,
-                                            interval, frame + 1);
+        const auto angles =
+            pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frame + 1);
         return angles.empty() ? QPointF{} : pendulum_bob(options, angles.back());
     }
     // Bob: sweeps across and back every 60 frames while bouncing every 20 frames, so frames

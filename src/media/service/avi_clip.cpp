@@ -1,5 +1,7 @@
 #include "media/service/avi_clip.h"
 
+#include "media/service/frame_digest.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
@@ -10,10 +12,12 @@ extern "C" {
 
 #include <QtGlobal>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace tambrel::media {
 
@@ -126,6 +130,24 @@ int sws_matrix(AVColorSpace cs, int height) {
     }
 }
 
+// The palette an AVI stores after its BITMAPINFOHEADER, as the demuxer reads it: the
+// last entries of the codec's extra data, before an optional "BottomUp" tag.
+std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par) {
+    std::array<uint8_t, AVPALETTE_SIZE> out{};
+    const int entries = 1 << par.bits_per_coded_sample;
+    const int size = std::min(entries * 4, par.extradata_size);
+    const uint8_t* src = par.extradata + par.extradata_size - size;
+    if (src - par.extradata >= 9 &&
+        std::memcmp(par.extradata + par.extradata_size - 9, "BottomUp", 9) == 0)
+        src -= 9;
+    for (int i = 0; i < size / 4; ++i) {
+        const uint32_t argb = 0xFF000000u | (uint32_t{src[4 * i]} | uint32_t{src[4 * i + 1]} << 8 |
+                                             uint32_t{src[4 * i + 2]} << 16);
+        std::memcpy(out.data() + 4 * i, &argb, 4);  // native order, as decoders read it
+    }
+    return out;
+}
+
 }  // namespace
 
 struct AviClip::Impl {
@@ -138,6 +160,11 @@ struct AviClip::Impl {
     int vs = -1;
     AVRational frame_duration{1, 25};
     FrameIndex index;
+    // The palette of a clip with 8 bits or fewer per pixel. The demuxer hands it on with
+    // the first chunk it reads only, which stream probing has already taken; it is
+    // given again with the first chunk after every seek.
+    std::optional<std::array<uint8_t, AVPALETTE_SIZE>> palette;
+    bool palette_pending = false;
     int64_t delay = 0;  // pkt_dts of an output picture minus its frame number
     QSize size;
 
@@ -189,6 +216,7 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     last_out = -1;
     last_seen = k.slot - 1;
     first_pending = true;
+    palette_pending = palette.has_value();
     packets_in_run = 0;
     ++counters.seeks;
     return MediaError::None;
@@ -212,13 +240,14 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
-    if (r == AVERROR_INVALIDDATA) {
-        // A damaged chunk: the decoder skips it and goes on with the next one.
-        if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
-        return true;
+    if (r == AVERROR(ENOMEM) || r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
+        warn_av("sending a chunk to the decoder", r);
+        return false;
     }
-    warn_av("sending a chunk to the decoder", r);
-    return false;
+    // A damaged or cut-short chunk: the decoder passes over it and goes on with the
+    // next; its frame shows the picture before it.
+    if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
+    return true;
 }
 
 // Gives the decoder one more chunk (or the end of the stream). false on a hard error.
@@ -249,6 +278,18 @@ bool AviClip::Impl::feed() {
             return true;
         }
         return send_to_decoder(nullptr);
+    }
+    if (palette_pending) {
+        palette_pending = false;
+        if (!av_packet_get_side_data(pkt.get(), AV_PKT_DATA_PALETTE, nullptr)) {
+            uint8_t* side = av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+            if (!side) {
+                av_packet_unref(pkt.get());
+                qWarning("media: no memory for the palette");
+                return false;
+            }
+            std::memcpy(side, palette->data(), AVPALETTE_SIZE);
+        }
     }
     if (bsf) {
         const int s = av_bsf_send_packet(bsf.get(), pkt.get());
@@ -318,8 +359,13 @@ void AviClip::Impl::cache_clear() {
 
 void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus) {
     if (naive || cache.contains(display)) return;
+    const size_t bytes = frame_bytes(*f);
+    // A picture that would be pushed out again before the decode reaches the target is
+    // not kept: holding it only makes the decoder allocate fresh buffers.
+    const auto distance = static_cast<uint64_t>(std::max<int64_t>(focus - display, 0));
+    if (bytes == 0 || distance > cache_bound / bytes) return;
     cache.emplace(display, f);
-    cache_size += frame_bytes(*f);
+    cache_size += bytes;
     // Keep the pictures nearest to where the caller is going.
     while (cache_size > cache_bound && cache.size() > 1) {
         auto first = cache.begin();
@@ -332,6 +378,7 @@ void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus)
 
 MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
     IndexEntry k = index.key_at_or_before(p);
+    int64_t back = 1;  // how far to step back when a start point proves false
     for (int attempt = 0; attempt < kMaxStartAttempts; ++attempt) {
         const bool carry_on =
             !naive && positioned && p > last_out && k.slot <= std::max(run_key, last_out + 1);
@@ -359,14 +406,24 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             }
             const int64_t display = display_of(*f);
             last_seen = display;
+            // Leading pictures of an open group refer to the group before and cannot be
+            // decoded from this start; they are neither shown nor judged.
+            if (display < run_key) continue;
             if (first_pending) {
                 first_pending = false;
-                const bool not_key = !f->key_frame;
-                if (not_key) index.mark_not_key(k.slot);
-                if (not_key || display > p) {
-                    // Not a real start point, or the picture of p lies before it:
-                    // start one keyframe earlier.
-                    if (const auto earlier = index.key_before(k.slot)) {
+                if (!f->key_frame || display > p) {
+                    // Not a real start point (the decoder gave a picture that depends
+                    // on earlier ones, or passed over pictures until a later start):
+                    // start earlier. A file without an index calls every chunk a
+                    // keyframe, so false start points come in runs; the distance
+                    // doubles with each one.
+                    index.mark_not_key(k.slot);
+                    const int64_t first_slot = index.key_at_or_before(0).slot;
+                    std::optional<IndexEntry> earlier;
+                    if (k.slot > first_slot)
+                        earlier = index.key_at_or_before(std::max(first_slot, k.slot - back));
+                    back *= 2;
+                    if (earlier && earlier->slot < k.slot) {
                         k = *earlier;
                         positioned = false;
                         restart = true;
@@ -374,9 +431,7 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
                     }
                 }
             }
-            // Leading pictures of an open group refer to the group before and cannot be
-            // decoded from this start; a repeated number is a decoder quirk.
-            if (display < run_key || display <= last_out) continue;
+            if (display <= last_out) continue;  // a repeated number: a decoder quirk
             last_out = display;
             cache_put(display, f, p);
             if (display == p) {
@@ -421,6 +476,12 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         return nullptr;
     }
     d->fmt.reset(raw);
+    // The demuxer reads the file's own index with the header; entries that appear later
+    // come only from chunks read while probing, so a count taken now tells whether the
+    // file has an index at all.
+    std::vector<int> header_index_entries;
+    for (unsigned i = 0; i < d->fmt->nb_streams; ++i)
+        header_index_entries.push_back(avformat_index_get_entries_count(d->fmt->streams[i]));
     // Frame numbering relies on the AVI demuxer's rule that a video chunk's timestamp is
     // its frame slot; other containers are not taken.
     if (std::strcmp(d->fmt->iformat->name, "avi") != 0) return nullptr;
@@ -437,6 +498,10 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     const AVCodecParameters* par = st->codecpar;
     if (absurd_size(par->width, par->height)) return nullptr;
 
+    if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 8 &&
+        par->extradata_size > 0)
+        d->palette = header_palette(*par);
+
     // One slot of the stream lasts one time-base unit.
     d->frame_duration = st->time_base;
     if (d->frame_duration.num <= 0 || d->frame_duration.den <= 0) return nullptr;
@@ -446,7 +511,9 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     if (!d->pkt || !d->work) return nullptr;
 
     std::vector<IndexEntry> entries;
-    const int n = avformat_index_get_entries_count(st);
+    const bool has_index =
+        static_cast<size_t>(d->vs) < header_index_entries.size() && header_index_entries[d->vs] > 0;
+    const int n = has_index ? avformat_index_get_entries_count(st) : 0;
     entries.reserve(static_cast<size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
@@ -454,7 +521,9 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         entries.push_back({e->timestamp, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
     }
     if (entries.empty()) {
-        // No index in the file: walk the chunks once (reading, not decoding).
+        // No index in the file (a capture cut short, say): walk the chunks once, reading
+        // without decoding. The header's frame count is not trusted then; it may promise
+        // frames that were never written.
         for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
             const int r = d->read_video_packet();
             if (r < 0) {
@@ -467,7 +536,7 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
             av_packet_unref(d->pkt.get());
         }
     }
-    d->index = FrameIndex(std::move(entries), st->nb_frames);
+    d->index = FrameIndex(std::move(entries), has_index ? st->nb_frames : 0);
     if (d->index.empty()) return nullptr;
 
     d->dec.reset(avcodec_alloc_context3(codec));
@@ -518,6 +587,13 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     const int64_t ts = pic->pkt_dts != AV_NOPTS_VALUE ? pic->pkt_dts : pic->best_effort_timestamp;
     d->delay = ts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, ts - first.slot);
     d->first_pending = false;
+    if (!has_index && pic->pict_type == AV_PICTURE_TYPE_NONE &&
+        !(avcodec_descriptor_get(par->codec_id) &&
+          (avcodec_descriptor_get(par->codec_id)->props & AV_CODEC_PROP_INTRA_ONLY))) {
+        // No index, and a decoder that does not tell keyframes from others: no chunk
+        // but the first is a safe start.
+        d->index.keep_first_key_only();
+    }
     d->last_out = d->last_seen = first.slot;
     d->size = QSize(pic->width, pic->height);
     d->cache_put(first.slot, pic, first.slot);
@@ -534,6 +610,9 @@ int64_t AviClip::frame_den() const { return d_->frame_duration.den; }
 const FrameIndex& AviClip::index() const { return d_->index; }
 int64_t AviClip::decoder_delay() const { return d_->delay; }
 int64_t AviClip::current() const { return d_->current_frame; }
+uint64_t AviClip::picture_digest() const {
+    return d_->current_pic ? frame_digest(*d_->current_pic) : 0;
+}
 AviClip::Counters AviClip::counters() const { return d_->counters; }
 size_t AviClip::cache_bytes() const { return d_->cache_size; }
 size_t AviClip::cache_bound() const { return d_->cache_bound; }

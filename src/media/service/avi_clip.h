@@ -64,6 +64,8 @@ class AviClip {
     MediaError draw(QImage& target, const QRect& dest, Scaler which);
 
     // Test and benchmark hooks.
+    // A digest of the current picture's decoded samples (see frame_digest.h).
+    uint64_t picture_digest() const;
     Counters counters() const;
     size_t cache_bytes() const;
     size_t cache_bound() const;

@@ -1,6 +1,8 @@
 #include "media/service/avi_device.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
+#include <chrono>
 
 #include "core/surface.h"
 #include "media/service/video_window.h"
@@ -16,6 +18,11 @@ std::unique_ptr<AviDevice> AviDevice::open(const std::string& path, QWidget* par
 
 AviDevice::AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent)
     : clip_(std::move(clip)), dest_(QPoint(0, 0), clip_->size()) {
+    clock_ = [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+    };
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
@@ -33,6 +40,11 @@ AviDevice::AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent)
 AviDevice::~AviDevice() {
     timer_.stop();
     delete window_.data();  // null when the parent has already taken it down
+}
+
+void AviDevice::set_clock(std::function<int64_t()> now_ns) {
+    halt();
+    clock_ = std::move(now_ns);
 }
 
 QWidget* AviDevice::window() const { return window_.data(); }
@@ -68,7 +80,7 @@ MediaError AviDevice::play() {
     if (clip_->current() >= length() - 1) return MediaError::None;  // nothing left to show
     playing_ = true;
     play_from_ = clip_->current();
-    clock_.start();
+    play_start_ns_ = clock_();
     schedule_next();
     return MediaError::None;
 }
@@ -116,7 +128,7 @@ int64_t AviDevice::due_ns(int64_t frame) const {
 void AviDevice::catch_up() {
     if (!playing_) return;
     const int64_t last = length() - 1;
-    const int64_t elapsed = clock_.nsecsElapsed();
+    const int64_t elapsed = elapsed_ns();
     const int64_t target = std::min(play_from_ + frames_in(elapsed), last);
     const int64_t start = clip_->current();
     if (target > start) {
@@ -145,7 +157,7 @@ void AviDevice::catch_up() {
             refresh_window();
             ++stats_.shown;
             stats_.skipped += at - start - 1;
-            if (clock_.nsecsElapsed() - due_ns(at) > period / 2) ++stats_.late;
+            if (elapsed_ns() - due_ns(at) > period / 2) ++stats_.late;
         }
     }
     if (clip_->current() >= last) playing_ = false;  // stops by itself at the end
@@ -154,7 +166,7 @@ void AviDevice::catch_up() {
 
 void AviDevice::schedule_next() {
     if (!playing_) return;
-    const int64_t wait_ns = due_ns(clip_->current() + 1) - clock_.nsecsElapsed();
+    const int64_t wait_ns = due_ns(clip_->current() + 1) - elapsed_ns();
     timer_.start(static_cast<int>(std::clamp<int64_t>((wait_ns + 999'999) / 1'000'000, 0, 60'000)));
 }
 

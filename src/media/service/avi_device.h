@@ -2,12 +2,12 @@
 // One open clip under an alias: its position, destination rectangle, playback and
 // optional video window. Runs on the thread that owns the widgets.
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +58,8 @@ class AviDevice {
     MediaError update(PictureSurface& surface);
 
     PlaybackStats playback_stats() const { return stats_; }
+    // The monotonic clock playback follows, in nanoseconds (tests drive their own).
+    void set_clock(std::function<int64_t()> now_ns);
     AviClip& clip() { return *clip_; }
     QWidget* window() const;
 
@@ -69,13 +71,15 @@ class AviDevice {
     void refresh_window();
     int64_t frames_in(int64_t nanoseconds) const;
     int64_t due_ns(int64_t frame) const;  // when `frame` is due, from playback start
+    int64_t elapsed_ns() const { return clock_() - play_start_ns_; }
 
     std::unique_ptr<AviClip> clip_;
     QPointer<VideoWindow> window_;
     QRect dest_;
     bool playing_ = false;
     int64_t play_from_ = 0;
-    QElapsedTimer clock_;
+    std::function<int64_t()> clock_;
+    int64_t play_start_ns_ = 0;
     QTimer timer_;
     PlaybackStats stats_;
 };

@@ -46,6 +46,10 @@ void FrameIndex::mark_not_key(int64_t slot) {
     if (i > 0 && entries_[i].slot == slot) entries_[i].key = false;
 }
 
+void FrameIndex::keep_first_key_only() {
+    for (size_t i = 1; i < entries_.size(); ++i) entries_[i].key = false;
+}
+
 size_t FrameIndex::key_count() const {
     return static_cast<size_t>(
         std::count_if(entries_.begin(), entries_.end(), [](const IndexEntry& e) { return e.key; }));

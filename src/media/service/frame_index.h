@@ -45,6 +45,8 @@ class FrameIndex {
     // Record that decoding at `slot` did not start a picture (files whose index marks
     // every chunk as key). The first entry always stays a start point.
     void mark_not_key(int64_t slot);
+    // Only the first entry remains a start point (decoding always begins at the start).
+    void keep_first_key_only();
     size_t key_count() const;
 
   private:
