@@ -72,11 +72,9 @@ QString anchored(const QString& text) {
 
 std::vector<qulonglong> Desktop::windows_named(const QString& exact_name) const {
     // xdotool matches a regular expression; anchor it and keep only exact names.
-    const CommandResult r =
-        run_command(QStringLiteral("xdotool"),
-                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--name"),
-                     anchored(exact_name)});
+    const CommandResult r = run_command(QStringLiteral("xdotool"),
+                                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--name"), anchored(exact_name)});
     std::vector<qulonglong> exact;
     for (qulonglong id : window_ids(r.out))
         if (window_name(id) == exact_name) exact.push_back(id);
@@ -84,9 +82,9 @@ std::vector<qulonglong> Desktop::windows_named(const QString& exact_name) const 
 }
 
 std::vector<qulonglong> Desktop::windows_of_process(qint64 pid) const {
-    const CommandResult r = run_command(
-        QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--pid"), QString::number(pid)});
+    const CommandResult r = run_command(QStringLiteral("xdotool"),
+                                        {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--pid"), QString::number(pid)});
     return window_ids(r.out);
 }
 
@@ -135,10 +133,10 @@ void Desktop::type(const QString& text) const {
 }
 
 std::optional<QImage> Desktop::clipboard_png() const {
-    const CommandResult r = run_command(
-        QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                  QStringLiteral("-t"), QStringLiteral("image/png"),
-                                  QStringLiteral("-o")});
+    const CommandResult r =
+        run_command(QStringLiteral("xclip"),
+                    {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                     QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-o")});
     if (r.exit_code != 0 || r.out.isEmpty()) return std::nullopt;
     QImage image;
     if (!image.loadFromData(r.out, "PNG")) return std::nullopt;

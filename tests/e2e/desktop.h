@@ -34,7 +34,7 @@ struct CommandResult {
 CommandResult run_command(const QString& program, const QStringList& args, int timeout_ms = 20000);
 
 class Desktop {
-public:
+  public:
     // The whole screen as it is shown now (RGB32).
     QImage grab() const;
 
@@ -54,7 +54,7 @@ public:
     // xclip: the clipboard's image/png, or nullopt when nothing readable is offered.
     std::optional<QImage> clipboard_png() const;
 
-private:
+  private:
     void xdotool(const QStringList& args) const;
 };
 

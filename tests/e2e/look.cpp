@@ -11,20 +11,17 @@
 #include <cmath>
 #include <deque>
 
+#include "core/fonts.h"
+
 namespace tambrel::e2e {
 
 namespace {
 
 int px(int twips) { return (twips + 7) / 15; }
 
-// The faces the window uses: its own default and the design face of the read-out,
-// which the window maps to the same installed Japanese Gothic.
-const QString kDesignFace = QStringLiteral("ＭＳ Ｐゴシック");
-const QString kInstalledFace = QStringLiteral("IPAPGothic");
-
 // Exposes the style option QScrollBar builds for itself.
 class ProbeScrollBar : public QScrollBar {
-public:
+  public:
     using QScrollBar::QScrollBar;
     QStyleOptionSlider option() const {
         QStyleOptionSlider opt;
@@ -76,10 +73,8 @@ int differing_pixels(const QImage& a, const QImage& b, int tolerance) {
 }
 
 Replicas::Replicas() : stage_(std::make_unique<QWidget>()) {
-    QFont::insertSubstitution(kDesignFace, kInstalledFace);
-    QFont window_font(kInstalledFace);
-    window_font.setPointSizeF(9);
-    stage_->setFont(window_font);
+    // The window's own fonts: the default of its controls and the read-out's face.
+    stage_->setFont(default_ui_font());
     stage_->setAutoFillBackground(true);
     stage_->setAttribute(Qt::WA_DontShowOnScreen);
     stage_->resize(1000, 500);
@@ -87,11 +82,8 @@ Replicas::Replicas() : stage_(std::make_unique<QWidget>()) {
     text_box_ = new QLineEdit(stage_.get());
     text_box_->setGeometry(twips_rect(9000, 5280, 735, 375));
 
-    QFont design(kDesignFace);
-    design.setPointSizeF(11.25);
-    design.setWeight(QFont::Normal);
     label2_ = new QLabel(stage_.get());
-    label2_->setFont(design);
+    label2_->setFont(design_font(11.25));
     label2_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label2_->setWordWrap(true);
     label2_->setGeometry(twips_rect(1440, 1920, 975, 615));

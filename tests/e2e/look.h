@@ -34,7 +34,7 @@ struct PictureGeometry {
 int differing_pixels(const QImage& a, const QImage& b, int tolerance = 48);
 
 class Replicas {
-public:
+  public:
     Replicas();
     ~Replicas();
 
@@ -54,7 +54,7 @@ public:
     // Pixels of the groove per value step (at least 1): the accuracy of a drag.
     double values_per_pixel(int maximum, int value);
 
-private:
+  private:
     std::unique_ptr<QWidget> stage_;
     QLineEdit* text_box_;
     QLabel* label2_;
