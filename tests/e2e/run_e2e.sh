@@ -46,4 +46,5 @@ chmod 700 "$runtime"
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY \
     LC_ALL=C.UTF-8 LANG=C.UTF-8 XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb \
     xvfb-run -a -s "$screen_args" \
-    "$driver" --tambrel "$tambrel" --make-clip "$make_clip" --artifacts "$artifacts"
+    "$driver" --tambrel "$tambrel" --make-clip "$make_clip" --artifacts "$artifacts" 2>&1 |
+  tee "$artifacts/e2e.log"
