@@ -104,7 +104,8 @@ class Scenario {
     // Opens the menu and puts the pointer on item `index`; returns where to click.
     QPoint point_at_menu_item(int index, const QString& name, const QString& shot_name);
     void open_clip(const QString& path, const QString& step);
-    void wait_for_text_boxes(const QStringList& texts, const QString& what);
+    // Returns the screenshot in which Text1..Text5 show `texts`.
+    QImage wait_for_text_boxes(const QStringList& texts, const QString& what);
     // Runs a composition until the clipboard has shown `cycles` different pictures,
     // stops it, and returns the clipboard's picture after the stop.
     QImage compose(int cycles, const QString& step);
@@ -312,9 +313,9 @@ void Scenario::open_clip(const QString& path, const QString& step) {
     });
 }
 
-void Scenario::wait_for_text_boxes(const QStringList& texts, const QString& what) {
+QImage Scenario::wait_for_text_boxes(const QStringList& texts, const QString& what) {
     QString last;
-    const QImage shot = wait_for(
+    return wait_for(
         what, kLong,
         [&]() -> std::optional<QImage> {
             const QImage s = desk_.grab();
@@ -327,7 +328,6 @@ void Scenario::wait_for_text_boxes(const QStringList& texts, const QString& what
             return std::nullopt;
         },
         &last);
-    (void)shot;
 }
 
 QImage Scenario::compose(int cycles, const QString& step) {
@@ -593,25 +593,28 @@ void Scenario::step6_readout() {
     log(QStringLiteral("step 6: pointer read-out and drag over the composite"));
     const QRect p3 = on_screen(PictureGeometry::picture3_inner());
     desk_.move_to(p3.topLeft() + QPoint(116, 76));
-    wait_for_text_boxes({QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("0"),
-                         QStringLiteral("0"), QStringLiteral("0")},
-                        QStringLiteral("the read-out of the point (116, 76)"));
-    save(desk_.grab(), QStringLiteral("pointer"),
+    const QImage pointer =
+        wait_for_text_boxes({QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("0"),
+                             QStringLiteral("0"), QStringLiteral("0")},
+                            QStringLiteral("the read-out of the point (116, 76)"));
+    save(pointer, QStringLiteral("pointer"),
          QStringLiteral("pointer at (116, 76) of the composite: x 3, y 2, no drag"));
     desk_.press();
     for (int k = 1; k <= 3; ++k)
         desk_.move_to(p3.topLeft() + QPoint(116 + 10 * k, 76 + 40 * k / 3));
-    wait_for_text_boxes({QStringLiteral("3.75"), QStringLiteral("3"), QStringLiteral("0.75"),
-                         QStringLiteral("1"), QStringLiteral("1.25")},
-                        QStringLiteral("the read-out of a drag by (30, 40)"));
-    save(desk_.grab(), QStringLiteral("drag"),
+    const QImage drag =
+        wait_for_text_boxes({QStringLiteral("3.75"), QStringLiteral("3"), QStringLiteral("0.75"),
+                             QStringLiteral("1"), QStringLiteral("1.25")},
+                            QStringLiteral("the read-out of a drag by (30, 40)"));
+    save(drag, QStringLiteral("drag"),
          QStringLiteral("dragging from (116, 76) to (146, 116): Δx 0.75, Δy 1, Δs 1.25"));
     desk_.release();
     desk_.move_to(p3.topLeft() + QPoint(156, 116));
-    wait_for_text_boxes({QStringLiteral("4"), QStringLiteral("3"), QStringLiteral("0"),
-                         QStringLiteral("0"), QStringLiteral("0")},
-                        QStringLiteral("the read-out after the release"));
-    save(desk_.grab(), QStringLiteral("released"),
+    const QImage released =
+        wait_for_text_boxes({QStringLiteral("4"), QStringLiteral("3"), QStringLiteral("0"),
+                             QStringLiteral("0"), QStringLiteral("0")},
+                            QStringLiteral("the read-out after the release"));
+    save(released, QStringLiteral("released"),
          QStringLiteral("after the release, pointer at (156, 116): x 4, y 3, drag read-outs 0"));
 }
 
