@@ -1,0 +1,122 @@
+// The merge rule and its fast kernel, without a window.
+
+#include "compose/blend.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace tambrel {
+namespace {
+
+// QImage RGB32 pixel from channels.
+constexpr uint32_t px(int r, int g, int b) { return to_rgb32(rgb(r, g, b)); }
+
+uint32_t merged(uint32_t composite, uint32_t frame, Priority priority) {
+    blend_rgb32(&composite, 1, &frame, 1, 1, 1, priority);
+    return composite;
+}
+
+TEST(PixelBrightness, IsTheUntruncatedMeanOfTheChannelsIgnoringTheTopByte) {
+    EXPECT_DOUBLE_EQ(pixel_brightness(rgb(1, 0, 0)), 1.0 / 3.0);
+    EXPECT_DOUBLE_EQ(pixel_brightness(rgb(255, 255, 255)), 255.0);
+    EXPECT_DOUBLE_EQ(pixel_brightness(rgb(10, 20, 31) | 0xff000000u), 61.0 / 3.0);
+    // Colours one channel step apart in sum compare apart, whatever channel carries it.
+    EXPECT_LT(pixel_brightness(rgb(0, 0, 100)), pixel_brightness(rgb(101, 0, 0)));
+}
+
+TEST(BlendRule, WhitePriorityTakesTheWholeBrighterPixelNotChannelMaxima) {
+    // (200, 0, 0) against (0, 150, 100): a per-channel maximum would give (200, 150, 100).
+    EXPECT_EQ(merged(px(200, 0, 0), px(0, 150, 100), Priority::White), px(0, 150, 100));
+    EXPECT_EQ(merged(px(0, 150, 100), px(200, 0, 0), Priority::White), px(0, 150, 100));
+    EXPECT_EQ(blend_pixel(rgb(200, 0, 0), rgb(0, 150, 100), Priority::White), rgb(0, 150, 100));
+    EXPECT_EQ(blend_pixel(rgb(0, 150, 100), rgb(200, 0, 0), Priority::White), rgb(0, 150, 100));
+}
+
+TEST(BlendRule, BlackPriorityTakesTheWholeDarkerPixel) {
+    EXPECT_EQ(merged(px(0, 0, 250), px(100, 100, 40), Priority::Black), px(100, 100, 40));
+    EXPECT_EQ(merged(px(100, 100, 40), px(0, 0, 250), Priority::Black), px(100, 100, 40));
+    EXPECT_EQ(blend_pixel(rgb(0, 0, 250), rgb(100, 100, 40), Priority::Black), rgb(100, 100, 40));
+    EXPECT_EQ(blend_pixel(rgb(100, 100, 40), rgb(0, 0, 250), Priority::Black), rgb(100, 100, 40));
+}
+
+TEST(BlendRule, EqualSumsGoToTheNewColourUnderWhiteAndTheCompositeUnderBlack) {
+    const uint32_t composite = px(120, 60, 30), frame = px(30, 60, 120);  // both sum 210
+    EXPECT_EQ(merged(composite, frame, Priority::White), frame);
+    EXPECT_EQ(merged(composite, frame, Priority::Black), composite);
+    EXPECT_EQ(blend_pixel(rgb(120, 60, 30), rgb(30, 60, 120), Priority::White), rgb(30, 60, 120));
+    EXPECT_EQ(blend_pixel(rgb(120, 60, 30), rgb(30, 60, 120), Priority::Black), rgb(120, 60, 30));
+}
+
+TEST(BlendRule, WrittenPixelsAreRebuiltFromTheirChannels) {
+    // The top byte takes no part in the comparison and is always written as RGB32's 0xff,
+    // also when the composite's own colour is kept.
+    EXPECT_EQ(merged(0x00101010u, 0x7f000000u, Priority::White), 0xff101010u);
+    EXPECT_EQ(merged(0x00101010u, 0x7f000000u, Priority::Black), 0xff000000u);
+    EXPECT_EQ(blend_pixel(0xab102030u, 0xcd000000u, Priority::White), rgb(0x30, 0x20, 0x10));
+}
+
+TEST(BlendKernel, MergesOnlyTheBlockWithIndependentStrides) {
+    constexpr int cstride = 7, fstride = 5, width = 3, height = 2;
+    const uint32_t sentinel = px(1, 2, 3);
+    std::vector<uint32_t> composite(cstride * 3, sentinel);
+    std::vector<uint32_t> frame(fstride * 3, px(255, 255, 255));
+    blend_rgb32(composite.data(), cstride, frame.data(), fstride, width, height, Priority::White);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < cstride; ++x) {
+            const bool inside = x < width && y < height;
+            EXPECT_EQ(composite[y * cstride + x], inside ? px(255, 255, 255) : sentinel)
+                << "x=" << x << " y=" << y;
+        }
+}
+
+TEST(BlendKernel, EmptyBlocksWriteNothing) {
+    uint32_t composite = 0x00123456u;
+    const uint32_t frame = px(255, 255, 255);
+    blend_rgb32(&composite, 1, &frame, 1, 0, 1, Priority::White);
+    blend_rgb32(&composite, 1, &frame, 1, 1, 0, Priority::White);
+    blend_rgb32(&composite, 1, &frame, 1, -3, 2, Priority::White);
+    EXPECT_EQ(composite, 0x00123456u);
+}
+
+TEST(BlendKernel, AgreesWithThePixelRuleForEveryWidthAndRowOffset) {
+    // Random colours with many exact ties; widths around the vector lengths so both
+    // the vector body and the leftover pixels of each row are exercised.
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int> channel(0, 255), pick(0, 3);
+    for (const Priority priority : {Priority::White, Priority::Black}) {
+        for (int width = 1; width <= 41; ++width) {
+            constexpr int height = 3;
+            const int cstride = width + 3, fstride = width + 1;
+            std::vector<uint32_t> composite(cstride * height), frame(fstride * height);
+            for (auto& p : composite)
+                p = (uint32_t(channel(rng)) << 24) | px(channel(rng), channel(rng), channel(rng));
+            for (size_t i = 0; i < frame.size(); ++i) {
+                const Color c = from_rgb32(composite[i % composite.size()]);
+                // A quarter are the same sum in another order, to make ties common.
+                frame[i] = pick(rng) == 0 ? px(blue_of(c), red_of(c), green_of(c))
+                                          : px(channel(rng), channel(rng), channel(rng));
+            }
+            std::vector<uint32_t> expected = composite;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    uint32_t& e = expected[y * cstride + x];
+                    e = to_rgb32(
+                        blend_pixel(from_rgb32(e), from_rgb32(frame[y * fstride + x]), priority));
+                }
+            blend_rgb32(composite.data(), cstride, frame.data(), fstride, width, height, priority);
+            ASSERT_EQ(composite, expected)
+                << "width " << width << (priority == Priority::White ? " white" : " black");
+        }
+    }
+}
+
+TEST(BlendKernel, BlendingABufferIntoItselfKeepsItsColours) {
+    std::vector<uint32_t> pixels = {0x00102030u, 0xff405060u, 0x12000000u};
+    blend_rgb32(pixels.data(), 3, pixels.data(), 3, 3, 1, Priority::Black);
+    EXPECT_EQ(pixels, (std::vector<uint32_t>{0xff102030u, 0xff405060u, 0xff000000u}));
+}
+
+}  // namespace
+}  // namespace tambrel

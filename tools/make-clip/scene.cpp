@@ -1,0 +1,258 @@
+// What a clip shows: the frame-number band, the bob and its motion, the pendulum physics,
+// and reading the band back from decoded pixels.
+
+#include <QPainter>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+#include "clipgen.h"
+#include "scene.h"
+
+namespace tambrel::clipgen {
+
+namespace {
+
+// Band layout: two rows of band_columns cells across the full width. Column 0 and the last
+// column are white in both rows (start/stop markers); the 18 cells between carry 16 bits of
+// frame number and two check bits. Positions are fractions of the picture so that the reader
+// can find them again after scaling.
+constexpr int band_columns = 11;
+constexpr int data_columns = band_columns - 2;
+constexpr int data_bits = 16;
+constexpr int code_cells = 2 * data_columns;  // 16 data bits + 2 check bits
+
+int band_row_height(int height) { return std::max(8, static_cast<int>(std::lround(height / 20.0))); }
+
+// Check bits chosen so that an all-black and an all-white band are both invalid.
+std::array<bool, code_cells> encode_cells(int number) {
+    std::array<bool, code_cells> cells{};
+    bool even = false, odd = false;
+    for (int bit = 0; bit < data_bits; ++bit) {
+        const bool on = ((number >> bit) & 1) != 0;
+        cells[bit] = on;
+        (bit % 2 == 0 ? even : odd) ^= on;
+    }
+    cells[data_bits] = even;
+    cells[data_bits + 1] = !odd;
+    return cells;
+}
+
+int decode_cells(const std::array<bool, code_cells>& cells) {
+    int number = 0;
+    bool even = false, odd = false;
+    for (int bit = 0; bit < data_bits; ++bit) {
+        if (cells[bit]) number |= 1 << bit;
+        (bit % 2 == 0 ? even : odd) ^= cells[bit];
+    }
+    if (cells[data_bits] != even || cells[data_bits + 1] != !odd) return -1;
+    return number;
+}
+
+int column_edge(int column, int width) {
+    return static_cast<int>(std::lround(static_cast<double>(column) * width / band_columns));
+}
+
+// Cell (row, column) → index into the code, or -1 for the marker columns.
+int cell_index(int row, int column) {
+    if (column == 0 || column == band_columns - 1) return -1;
+    return row * data_columns + (column - 1);
+}
+
+// Mean grey level in [x0, x1) × [y0, y1) of a Grayscale8 image; clamps to the picture.
+double mean_grey(const QImage& grey, double x0, double y0, double x1, double y1) {
+    const int ix0 = std::clamp(static_cast<int>(std::floor(x0)), 0, grey.width() - 1);
+    const int iy0 = std::clamp(static_cast<int>(std::floor(y0)), 0, grey.height() - 1);
+    const int ix1 = std::clamp(static_cast<int>(std::ceil(x1)), ix0 + 1, grey.width());
+    const int iy1 = std::clamp(static_cast<int>(std::ceil(y1)), iy0 + 1, grey.height());
+    long sum = 0;
+    for (int y = iy0; y < iy1; ++y) {
+        const uchar* line = grey.constScanLine(y);
+        for (int x = ix0; x < ix1; ++x) sum += line[x];
+    }
+    return static_cast<double>(sum) / ((ix1 - ix0) * (iy1 - iy0));
+}
+
+constexpr double bright_level = 128.0;
+
+}  // namespace
+
+SceneLayout scene_layout(int width, int height) {
+    SceneLayout layout;
+    layout.row_height = band_row_height(height);
+    layout.band_height = 2 * layout.row_height;
+    // A dark gap below the band keeps the reader's marker scan from running into the bob.
+    layout.motion_top = layout.band_height + layout.row_height;
+    layout.bob_radius = std::max(3.0, height / 16.0);
+    layout.width = width;
+    layout.height = height;
+    return layout;
+}
+
+void draw_frame_number(QImage& image, int number) {
+    const SceneLayout layout = scene_layout(image.width(), image.height());
+    const auto cells = encode_cells(number);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < band_columns; ++column) {
+            const int index = cell_index(row, column);
+            const bool white = index < 0 || cells[index];
+            const int x0 = column_edge(column, image.width());
+            const int x1 = column_edge(column + 1, image.width());
+            painter.fillRect(x0, row * layout.row_height, x1 - x0, layout.row_height,
+                             white ? band_white : band_black);
+        }
+    }
+}
+
+int read_frame_number(const QImage& image) {
+    if (image.isNull() || image.width() < band_columns * 2 || image.height() < 16) return -1;
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    const int width = grey.width();
+    const int height = grey.height();
+
+    // Band height: the run of bright rows down the middle of the start marker.
+    const double marker_x0 = width / (4.0 * band_columns);
+    const double marker_x1 = 3.0 * width / (4.0 * band_columns);
+    int band_height = 0;
+    while (band_height < height &&
+           mean_grey(grey, marker_x0, band_height, marker_x1, band_height + 1) > bright_level)
+        ++band_height;
+    // Rows are at least 8 pixels and the band at most a third of the picture.
+    if (band_height < 12 || band_height > height * 0.4) return -1;
+    const double row_height = band_height / 2.0;
+
+    // Band width: the right edge of the stop marker (pictures may be padded on the right).
+    const double probe_y0 = row_height * 0.25;
+    const double probe_y1 = row_height * 1.75;
+    int band_width = width;
+    while (band_width > width / 2 &&
+           mean_grey(grey, band_width - 1, probe_y0, band_width, probe_y1) <= bright_level)
+        --band_width;
+    if (band_width <= width / 2) return -1;
+    const double cell_width = static_cast<double>(band_width) / band_columns;
+
+    std::array<bool, code_cells> cells{};
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < band_columns; ++column) {
+            const double x0 = (column + 0.25) * cell_width;
+            const double x1 = (column + 0.75) * cell_width;
+            const double y0 = (row + 0.25) * row_height;
+            const double y1 = (row + 0.75) * row_height;
+            const bool bright = mean_grey(grey, x0, y0, x1, y1) > bright_level;
+            const int index = cell_index(row, column);
+            if (index < 0) {
+                if (!bright) return -1;
+            } else {
+                cells[index] = bright;
+            }
+        }
+    }
+    return decode_cells(cells);
+}
+
+std::vector<double> pendulum_angles(double length_m, double amplitude_deg,
+                                    double sample_interval_s, int samples) {
+    std::vector<double> angles;
+    if (samples <= 0 || !(length_m > 0) || !(sample_interval_s > 0)) return angles;
+    angles.reserve(samples);
+    const double k = gravity / length_m;
+    const int substeps = std::max(1, static_cast<int>(std::ceil(sample_interval_s / 0.0005)));
+    const double h = sample_interval_s / substeps;
+    double theta = amplitude_deg * std::numbers::pi / 180.0;
+    double omega = 0.0;
+    const auto accel = [k](double angle) { return -k * std::sin(angle); };
+    angles.push_back(theta);
+    for (int sample = 1; sample < samples; ++sample) {
+        for (int step = 0; step < substeps; ++step) {
+            const double k1t = omega, k1w = accel(theta);
+            const double k2t = omega + 0.5 * h * k1w, k2w = accel(theta + 0.5 * h * k1t);
+            const double k3t = omega + 0.5 * h * k2w, k3w = accel(theta + 0.5 * h * k2t);
+            const double k4t = omega + h * k3w, k4w = accel(theta + h * k3t);
+            theta += h / 6.0 * (k1t + 2 * k2t + 2 * k3t + k4t);
+            omega += h / 6.0 * (k1w + 2 * k2w + 2 * k3w + k4w);
+        }
+        angles.push_back(theta);
+    }
+    return angles;
+}
+
+QPointF pendulum_pivot(const ClipOptions& options) {
+    const SceneLayout layout = scene_layout(options.width, options.height);
+    return {options.width / 2.0, static_cast<double>(layout.motion_top)};
+}
+
+QPointF pendulum_bob(const ClipOptions& options, double theta) {
+    const double reach = options.pendulum_length_m * options.pixels_per_metre;
+    const QPointF pivot = pendulum_pivot(options);
+    return {pivot.x() + reach * std::sin(theta), pivot.y() + reach * std::cos(theta)};
+}
+
+std::vector<QPointF> bob_path(const ClipOptions& options) {
+    std::vector<QPointF> path;
+    const int frames = std::max(0, options.frames);
+    path.reserve(frames);
+    if (options.motion == Motion::Pendulum) {
+        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
+        for (double theta : pendulum_angles(options.pendulum_length_m, options.amplitude_deg,
+                                            interval, frames))
+            path.push_back(pendulum_bob(options, theta));
+        return path;
+    }
+    for (int frame = 0; frame < frames; ++frame) path.push_back(bob_position(options, frame));
+    return path;
+}
+
+QPointF bob_position(const ClipOptions& options, int frame) {
+    if (options.motion == Motion::Pendulum) {
+        if (frame < 0 || options.fps_num <= 0 || options.fps_den <= 0) return {};
+        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
+        const auto angles = pendulum_angles(options.pendulum_length_m, options.amplitude_deg,
+                                            interval, frame + 1);
+        return angles.empty() ? QPointF{} : pendulum_bob(options, angles.back());
+    }
+    // Bob: sweeps across and back every 60 frames while bouncing every 20 frames, so frames
+    // sampled a few apart never overlap and a composite shows every sample.
+    const SceneLayout layout = scene_layout(options.width, options.height);
+    const double r = layout.bob_radius;
+    const double left = r + 2, right = options.width - r - 2;
+    const double top = layout.motion_top + r + 2, floor = options.height - r - 2;
+    const double phase = std::fmod(std::abs(frame) / 60.0, 1.0);
+    const double sweep = 1.0 - std::abs(1.0 - 2.0 * phase);
+    const double bounce = std::abs(std::sin(std::numbers::pi * frame / 20.0));
+    return {left + (right - left) * sweep, floor - (floor - top) * bounce};
+}
+
+void draw_scene(QImage& image, const ClipOptions& options, int frame, QPointF bob) {
+    const SceneLayout layout = scene_layout(options.width, options.height);
+    image.fill(field_colour);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    if (options.motion == Motion::Pendulum) {
+        const QPointF pivot = pendulum_pivot(options);
+        painter.setPen(QPen(string_colour, std::max(1.0, options.height / 240.0)));
+        painter.drawLine(pivot, bob);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(string_colour);
+        painter.drawEllipse(pivot, 2.0, 2.0);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(bob_colour);
+    painter.drawEllipse(bob, layout.bob_radius, layout.bob_radius);
+    // The bob may swing past the gap below the band; the band is drawn last so it stays whole.
+    painter.setBrush(field_colour);
+    painter.drawRect(QRectF(0, 0, options.width, layout.motion_top));
+    painter.end();
+    draw_frame_number(image, frame);
+}
+
+QImage render_frame(const ClipOptions& options, int frame) {
+    if (options.width <= 0 || options.height <= 0) return {};
+    QImage image(options.width, options.height, QImage::Format_RGB32);
+    draw_scene(image, options, frame, bob_position(options, frame));
+    return image;
+}
+
+}  // namespace tambrel::clipgen
