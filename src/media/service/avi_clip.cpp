@@ -453,8 +453,16 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         if (!e || e->size <= 0) continue;
         entries.push_back({e->timestamp, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
     }
-    if (entries.empty()) {
-        // No index in the file: walk the chunks once (reading, not decoding).
+    // The container's index can be short: a file cut inside its index lists only the
+    // chunks before the cut, a file without one only those read so far. Walk the chunks
+    // after the last listed one (reading, not decoding); in a whole file that is none.
+    if (!entries.empty()) {
+        if (const int r = av_seek_frame(d->fmt.get(), d->vs, entries.back().stamp,
+                                        AVSEEK_FLAG_BACKWARD);
+            r < 0)
+            warn_av("seeking to the last listed chunk", r);
+    }
+    {
         for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
             const int r = d->read_video_packet();
             if (r < 0) {
