@@ -14,6 +14,7 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace tambrel::media {
 
@@ -152,6 +153,7 @@ struct AviClip::Impl {
     bool first_pending = false;
     int64_t packets_in_run = 0;
     int64_t damaged_packets = 0;
+    std::set<int64_t> rejected;  // slots whose chunk the decoder refused as damaged
 
     std::map<int64_t, FramePtr> cache;  // display number -> picture
     size_t cache_size = 0;
@@ -209,12 +211,14 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
         if (decoder_eof_sent) return true;
         decoder_eof_sent = true;
     }
+    const int64_t slot = p ? p->dts : AV_NOPTS_VALUE;
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
     if (r == AVERROR_INVALIDDATA) {
         // A damaged chunk: the decoder skips it and goes on with the next one.
         if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
+        if (slot != AV_NOPTS_VALUE) rejected.insert(slot);
         return true;
     }
     warn_av("sending a chunk to the decoder", r);
@@ -560,6 +564,8 @@ void AviClip::set_naive(bool naive) {
 MediaError AviClip::go_to(int64_t n) {
     if (n < 0 || n >= length()) return MediaError::OutOfRange;
     const int64_t p = d_->index.picture_of(n);
+    // A chunk the decoder refused has no picture: its frame is lost, not the one before.
+    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
     if (!d_->naive) {
         if (const auto it = d_->cache.find(p); it != d_->cache.end()) {
             ++d_->counters.cache_hits;
@@ -570,6 +576,7 @@ MediaError AviClip::go_to(int64_t n) {
     }
     FramePtr pic;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
+    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);
     d_->current_frame = n;
     return MediaError::None;
