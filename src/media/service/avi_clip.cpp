@@ -154,6 +154,10 @@ struct AviClip::Impl {
     int64_t packets_in_run = 0;
     int64_t damaged_packets = 0;
     std::set<int64_t> rejected;  // slots whose chunk the decoder refused as damaged
+    int64_t last_read = -1;      // slot of the last chunk read in this run
+    // Slots after the last chunk are missing frames, not empty "repeat" chunks: the file
+    // was cut short, or its header claims more frames than the file can hold.
+    bool trailing_missing = false;
 
     std::map<int64_t, FramePtr> cache;  // display number -> picture
     size_t cache_size = 0;
@@ -192,6 +196,7 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     last_seen = k.slot - 1;
     first_pending = true;
     packets_in_run = 0;
+    last_read = -1;
     ++counters.seeks;
     return MediaError::None;
 }
@@ -241,6 +246,7 @@ bool AviClip::Impl::feed() {
     }
     const int r = read_video_packet();
     ++packets_in_run;
+    if (r == 0 && pkt->dts != AV_NOPTS_VALUE) last_read = std::max(last_read, pkt->dts);
     if (r < 0) {
         if (r != AVERROR_EOF) warn_av("reading the file (taken as its end)", r);
         input_ended = true;
@@ -350,6 +356,8 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             const Got got = receive(f, limit);
             if (got == Got::Error) return MediaError::DecodeFailed;
             if (got == Got::End) {
+                // The file ended before p's chunk was read (cut while open): p is gone.
+                if (last_read < p) return MediaError::DecodeFailed;
                 // Frames past the last decodable picture show that picture.
                 if (before) {
                     result = before;
@@ -408,12 +416,18 @@ AviClip::~AviClip() = default;
 std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& error) {
     quiet_libav();
     error = MediaError::FileNotFound;
+    unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
+    size_t head_bytes = 0;
+    uintmax_t file_size = 0;
     {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
         std::FILE* probe = std::fopen(path.c_str(), "rb");
         if (!probe) return nullptr;
+        head_bytes = std::fread(head, 1, sizeof head, probe);
         std::fclose(probe);
+        file_size = std::filesystem::file_size(path, ec);
+        if (ec) file_size = 0;
     }
     error = MediaError::NotPlayable;
     auto d = std::make_unique<Impl>();
@@ -481,6 +495,12 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     }
     d->index = FrameIndex(std::move(entries), st->nb_frames);
     if (d->index.empty()) return nullptr;
+    const uint64_t riff_size = head[4] | head[5] << 8 | head[6] << 16 | uint64_t{head[7]} << 24;
+    const bool cut_short =
+        head_bytes == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && riff_size + 8 > file_size;
+    // Every frame slot takes at least a chunk header of 8 bytes.
+    const bool count_impossible = st->nb_frames > static_cast<int64_t>(file_size / 8);
+    d->trailing_missing = cut_short || count_impossible;
 
     d->dec.reset(avcodec_alloc_context3(codec));
     if (!d->dec) return nullptr;
@@ -563,6 +583,8 @@ void AviClip::set_naive(bool naive) {
 
 MediaError AviClip::go_to(int64_t n) {
     if (n < 0 || n >= length()) return MediaError::OutOfRange;
+    if (d_->trailing_missing && n > d_->index.picture_of(length() - 1))
+        return MediaError::DecodeFailed;
     const int64_t p = d_->index.picture_of(n);
     // A chunk the decoder refused has no picture: its frame is lost, not the one before.
     if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
