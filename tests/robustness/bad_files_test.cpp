@@ -450,3 +450,30 @@ TEST_F(BadFiles, FileDeletedWhileOpenAndPlaying) {
     EXPECT_EQ(s.send("close avfile").rc, 0);
     expect_refusal(s.open(p), MediaError::FileNotFound);
 }
+
+// The rules that make damaged frames fail must leave whole files alone: the field clips
+// (null frames, B-frames, a header total larger than the index, audio) answer every
+// step and seek with 0.
+TEST(DamageRules, WholeClipsFromTheFieldReachEveryFrame) {
+    const QByteArray env = qgetenv("TAMBREL_CLIPS");
+    const QDir clips(env.isEmpty() ? QStringLiteral(TAMBREL_SOURCE_DIR "/../shared/clips")
+                                   : QString::fromLocal8Bit(env));
+    const QStringList files = clips.entryList({"*.avi"}, QDir::Files, QDir::Name);
+    if (files.isEmpty()) GTEST_SKIP() << "no field clips in " << clips.path().toStdString();
+    for (const QString& name : files) {
+        SCOPED_TRACE(name.toStdString());
+        Session s;
+        ASSERT_EQ(s.open(clips.filePath(name)).rc, 0);
+        const int length = s.send("status avfile length").reply.toInt();
+        ASSERT_GT(length, 0);
+        int failures = 0;
+        for (int k = 1; k < length; ++k) failures += s.send("step avfile").rc != 0;
+        EXPECT_EQ(position(s), length - 1);
+        for (int k = 1; k < length; ++k) failures += s.send("step avfile reverse").rc != 0;
+        EXPECT_EQ(position(s), 0);
+        for (const int n : {length - 1, length, length / 2, 0})
+            failures += s.send(QStringLiteral("seek avfile to %1").arg(n)).rc != 0;
+        EXPECT_EQ(failures, 0);
+        EXPECT_EQ(s.platform.beeps, 0);
+    }
+}
