@@ -3,9 +3,9 @@
 // stepping forward, back, seeking and drawing must end in 0 or an error number, never in
 // a fault or a hang: every decode loop of the device is bounded.
 
-#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

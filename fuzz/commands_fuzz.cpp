@@ -83,9 +83,12 @@ std::string expand(std::string_view line, const World& w) {
     for (size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '@' && i + 1 < line.size()) {
             const char m = line[i + 1];
-            if (m == 'C') out += w.clip_form;
-            else if (m == 'W') out += std::to_string(w.picture->hwnd());
-            else if (m == 'D') out += std::to_string(w.picture->hdc());
+            if (m == 'C')
+                out += w.clip_form;
+            else if (m == 'W')
+                out += std::to_string(w.picture->hwnd());
+            else if (m == 'D')
+                out += std::to_string(w.picture->hdc());
             else {
                 out += line[i];
                 continue;
@@ -130,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t rc = module.mci_send(command, reply);
         if (rc == 0) {
             require(platform.beeps == beeps, "success beeped");
-            const QString verb = command.trimmed().section(' ', 0, 0).toLower();
+            // Words are separated by blanks and tabs.
+            const QString verb = command.simplified().section(' ', 0, 0).toLower();
             if (verb == "status") {
                 require(all_digits(reply), "status answer is not a frame number");
                 require(reply.toLongLong() <= w.clip_frames, "status answer beyond the clip");

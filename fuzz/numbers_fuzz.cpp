@@ -88,9 +88,9 @@ void check_single(float f) {
                 if (c == ',') c = '.';
         const auto e = dotted.find('E');
         const std::string mantissa = dotted.substr(0, e);
-        require(mantissa.empty() || (mantissa.back() != '.' &&
-                                     (mantissa.find('.') == std::string::npos ||
-                                      mantissa.back() != '0')),
+        require(mantissa.empty() ||
+                    (mantissa.back() != '.' &&
+                     (mantissa.find('.') == std::string::npos || mantissa.back() != '0')),
                 "trailing zero or point in single form");
         size_t consumed = 0;
         const double back = read_number(dotted, &consumed);

@@ -76,9 +76,9 @@ QByteArray raw_avi(const RawAvi& s) {
         put16(strh, 0);
         put16(strh, 0);
         put32(strh, 0);
-        put32(strh, 1);       // scale
-        put32(strh, s.fps);   // rate
-        put32(strh, 0);       // start
+        put32(strh, 1);      // scale
+        put32(strh, s.fps);  // rate
+        put32(strh, 0);      // start
         put32(strh, claimed_frames);
         put32(strh, static_cast<uint32_t>(frame_bytes));
         put32(strh, 0xffffffffu);
@@ -165,8 +165,7 @@ std::optional<qsizetype> walk(const QByteArray& avi, qsizetype begin, qsizetype 
             video->push_back(at);
         if (std::memcmp(c, "RIFF", 4) == 0 || std::memcmp(c, "LIST", 4) == 0) {
             if (at + 12 <= end && std::memcmp(c + 8, code, 4) == 0) return at + 8;
-            if (const auto found =
-                    walk(avi, at + 12, std::min(end, at + 8 + size), code, video))
+            if (const auto found = walk(avi, at + 12, std::min(end, at + 8 + size), code, video))
                 return found;
         }
         at += 8 + size + (size % 2);

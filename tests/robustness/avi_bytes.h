@@ -15,8 +15,8 @@ struct RawAvi {
     int width = 8, height = 6;  // the pictures actually stored
     int frames = 10;
     bool video = true;
-    bool audio = false;      // a PCM stream, interleaved with the video chunks
-    bool index = true;       // idx1 at the end
+    bool audio = false;  // a PCM stream, interleaved with the video chunks
+    bool index = true;   // idx1 at the end
     int fps = 25;
     // What the headers claim, when it differs from the truth.
     std::optional<int32_t> header_width, header_height;

@@ -3,6 +3,10 @@
 // damage may fail. In every case the command answers 0 or an error number with its text
 // and one beep, nothing hangs, and other clips still open.
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -14,10 +18,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <functional>
 #include <vector>
 
@@ -98,47 +98,53 @@ struct Refused {
     MediaError error;
 };
 
-std::vector<Refused> refused_files(BadFiles& t, std::function<QString(const QString&,
-                                                                      const QByteArray&)> file,
+std::vector<Refused> refused_files(BadFiles& t,
+                                   std::function<QString(const QString&, const QByteArray&)> file,
                                    std::function<QByteArray()> good, const QDir& dir) {
     std::vector<Refused> out;
-    out.push_back({"zero-byte file", [=] { return file("empty.avi", {}); },
-                   MediaError::NotPlayable});
-    out.push_back({"random bytes", [=] {
+    out.push_back(
+        {"zero-byte file", [=] { return file("empty.avi", {}); }, MediaError::NotPlayable});
+    out.push_back({"random bytes",
+                   [=] {
                        QByteArray b(64 * 1024, '\0');
                        QRandomGenerator gen(20261207);
                        for (char& c : b) c = static_cast<char>(gen.bounded(256));
                        return file("noise.avi", b);
                    },
                    MediaError::NotPlayable});
-    out.push_back({"text file named .avi", [=] {
-                       return file("notes.avi", QByteArray("Shopping list\n- milk\n- bread\n")
-                                                    .repeated(200));
+    out.push_back({"text file named .avi",
+                   [=] {
+                       return file("notes.avi",
+                                   QByteArray("Shopping list\n- milk\n- bread\n").repeated(200));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"cut inside the main header", [=] { return file("cut100.avi", good().left(100)); },
-                   MediaError::NotPlayable});
-    out.push_back({"cut before the first frame", [=] {
+    out.push_back({"cut inside the main header",
+                   [=] { return file("cut100.avi", good().left(100)); }, MediaError::NotPlayable});
+    out.push_back({"cut before the first frame",
+                   [=] {
                        const QByteArray b = good();
                        const auto movi = find_chunk(b, "movi");
                        return file("cutmovi.avi", b.left(*movi + 4));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"audio stream only", [=] {
+    out.push_back({"audio stream only",
+                   [=] {
                        RawAvi spec;
                        spec.video = false;
                        spec.audio = true;
                        return file("audio.avi", raw_avi(spec));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"header claims 100000 x 100000 pixels", [=] {
+    out.push_back({"header claims 100000 x 100000 pixels",
+                   [=] {
                        RawAvi spec;
                        spec.header_width = 100000;
                        spec.header_height = 100000;
                        return file("absurd.avi", raw_avi(spec));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"16385 pixels wide", [=] {
+    out.push_back({"16385 pixels wide",
+                   [=] {
                        RawAvi spec;
                        spec.width = 16385;
                        spec.height = 2;
@@ -146,27 +152,30 @@ std::vector<Refused> refused_files(BadFiles& t, std::function<QString(const QStr
                        return file("wide.avi", raw_avi(spec));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"over 64 megapixels claimed", [=] {
+    out.push_back({"over 64 megapixels claimed",
+                   [=] {
                        RawAvi spec;
                        spec.header_width = 8192;
                        spec.header_height = 8193;
                        return file("mp.avi", raw_avi(spec));
                    },
                    MediaError::NotPlayable});
-    out.push_back({"directory named x.avi", [=] {
+    out.push_back({"directory named x.avi",
+                   [=] {
                        dir.mkdir("x.avi");
                        return dir.filePath("x.avi");
                    },
                    MediaError::FileNotFound});
     // Opening a FIFO for reading waits for a writer: the service must not go near it.
-    out.push_back({"FIFO named pipe.avi", [=] {
+    out.push_back({"FIFO named pipe.avi",
+                   [=] {
                        const QString p = dir.filePath("pipe.avi");
                        EXPECT_EQ(mkfifo(QFile::encodeName(p).constData(), 0644), 0);
                        return p;
                    },
                    MediaError::FileNotFound});
-    out.push_back({"no such file", [=] { return dir.filePath("gone.avi"); },
-                   MediaError::FileNotFound});
+    out.push_back(
+        {"no such file", [=] { return dir.filePath("gone.avi"); }, MediaError::FileNotFound});
     (void)t;
     return out;
 }
@@ -212,8 +221,8 @@ TEST_F(BadFiles, RefusedOpenInTheWindowShowsTheTextAndKeepsTheWindowAsItWas) {
         const auto& m = w.platform.messages.back();
         EXPECT_TRUE(m.stop_icon);
         // A missing file has no path form: the open then carries none and is refused for it.
-        EXPECT_EQ(m.text, error_text_of(c.what == "no such file" ? MediaError::BadParameter
-                                                                 : c.error));
+        EXPECT_EQ(m.text,
+                  error_text_of(c.what == "no such file" ? MediaError::BadParameter : c.error));
         // One beep for the refused open, one more for the close when nothing was open.
         EXPECT_EQ(w.platform.beeps - beeps, clip_open ? 1 : 2);
         clip_open = false;
@@ -257,8 +266,9 @@ TEST_F(BadFiles, FileWithoutReadPermissionIsRefused) {
                         "open " + form + " alias avfile"});
     ASSERT_TRUE(mci.waitForFinished(60000));
     const QString out = QString::fromUtf8(mci.readAllStandardOutput()).trimmed();
-    if (out.isEmpty()) GTEST_SKIP() << "the console did not run as nobody: "
-                                    << mci.readAllStandardError().toStdString();
+    if (out.isEmpty())
+        GTEST_SKIP() << "the console did not run as nobody: "
+                     << mci.readAllStandardError().toStdString();
     EXPECT_EQ(out, expected);
     EXPECT_EQ(mci.exitCode(), 1);
 }

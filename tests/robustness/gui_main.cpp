@@ -1,6 +1,7 @@
 // The window and the media device's video window are widgets: they need an application.
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -3,13 +3,14 @@
 // decoded-picture cache keeps to its bound, and a clip longer than the scroll bar can
 // show takes the open handler's overflow path.
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "avi_bytes.h"
 #include "clipgen.h"
@@ -152,8 +153,8 @@ TEST_F(Limits, ClipLongerThanTheBarTakesTheOverflowPath) {
     media::AviDevice* device = w.service.device("avfile");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->length(), 40000);
-    EXPECT_EQ(device->destination(), QRect(0, 0, w.form->Picture1->inner_width(),
-                                           w.form->Picture1->inner_height()));
+    EXPECT_EQ(device->destination(),
+              QRect(0, 0, w.form->Picture1->inner_width(), w.form->Picture1->inner_height()));
     // The clip works beyond the bar's reach, and the read-out stays within the bar.
     w.form->Command3_Click();
     EXPECT_EQ(device->seek(39999), MediaError::None);

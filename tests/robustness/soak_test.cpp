@@ -4,14 +4,14 @@
 // the figures are only printed (their allocators keep freed memory on purpose) and
 // LeakSanitizer checks for leaks at exit instead.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 
@@ -43,8 +43,8 @@ long resident_kb() {
 }
 
 void check_growth(const char* what, long warm_kb, long end_kb) {
-    std::printf("%s: resident %ld kB after warm-up, %ld kB at the end (%+ld kB)\n", what,
-                warm_kb, end_kb, end_kb - warm_kb);
+    std::printf("%s: resident %ld kB after warm-up, %ld kB at the end (%+ld kB)\n", what, warm_kb,
+                end_kb, end_kb - warm_kb);
     ::testing::Test::RecordProperty("resident_growth_kb", std::to_string(end_kb - warm_kb));
 #ifndef TAMBREL_SANITIZED
     EXPECT_LT(end_kb - warm_kb, kGrowthLimitKb) << what;
