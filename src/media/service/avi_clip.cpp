@@ -475,23 +475,20 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     // chunks before the cut, a file without one only those read so far. Walk the chunks
     // after the last listed one (reading, not decoding); in a whole file that is none.
     if (!entries.empty()) {
-        if (const int r = av_seek_frame(d->fmt.get(), d->vs, entries.back().stamp,
-                                        AVSEEK_FLAG_BACKWARD);
-            r < 0)
-            warn_av("seeking to the last listed chunk", r);
+        const int r =
+            av_seek_frame(d->fmt.get(), d->vs, entries.back().stamp, AVSEEK_FLAG_BACKWARD);
+        if (r < 0) warn_av("seeking to the last listed chunk", r);
     }
-    {
-        for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
-            const int r = d->read_video_packet();
-            if (r < 0) {
-                if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
-                break;
-            }
-            const int64_t ts = d->pkt->dts != AV_NOPTS_VALUE ? d->pkt->dts : d->pkt->pts;
-            if (d->pkt->size > 0 && ts != AV_NOPTS_VALUE)
-                entries.push_back({ts, ts, (d->pkt->flags & AV_PKT_FLAG_KEY) != 0});
-            av_packet_unref(d->pkt.get());
+    for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
+        const int r = d->read_video_packet();
+        if (r < 0) {
+            if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
+            break;
         }
+        const int64_t ts = d->pkt->dts != AV_NOPTS_VALUE ? d->pkt->dts : d->pkt->pts;
+        if (d->pkt->size > 0 && ts != AV_NOPTS_VALUE)
+            entries.push_back({ts, ts, (d->pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(d->pkt.get());
     }
     d->index = FrameIndex(std::move(entries), st->nb_frames);
     if (d->index.empty()) return nullptr;
