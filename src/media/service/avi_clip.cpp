@@ -18,6 +18,7 @@ extern "C" {
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 
 namespace tambrel::media {
 
@@ -179,6 +180,11 @@ struct AviClip::Impl {
     bool first_pending = false;
     int64_t packets_in_run = 0;
     int64_t damaged_packets = 0;
+    std::set<int64_t> rejected;  // slots whose chunk the decoder refused as damaged
+    int64_t last_read = -1;      // slot of the last chunk read in this run
+    // Slots after the last chunk are missing frames, not empty "repeat" chunks: the file
+    // was cut short, or its header claims more frames than the file can hold.
+    bool trailing_missing = false;
 
     std::map<int64_t, FramePtr> cache;  // display number -> picture
     size_t cache_size = 0;
@@ -222,6 +228,7 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     first_pending = true;
     palette_pending = palette.has_value();
     packets_in_run = 0;
+    last_read = -1;
     ++counters.seeks;
     return MediaError::None;
 }
@@ -241,6 +248,7 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
         if (decoder_eof_sent) return true;
         decoder_eof_sent = true;
     }
+    const int64_t slot = p ? p->dts : AV_NOPTS_VALUE;
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
@@ -248,9 +256,10 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
         warn_av("sending a chunk to the decoder", r);
         return false;
     }
-    // A damaged or cut-short chunk: the decoder passes over it and goes on with the
-    // next; its frame shows the picture before it.
+    // A damaged or cut-short chunk: the decoder passes over it and goes on with the next.
+    // Its frame has no picture of its own, so it fails rather than show the one before.
     if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
+    if (slot != AV_NOPTS_VALUE) rejected.insert(slot);
     return true;
 }
 
@@ -270,6 +279,7 @@ bool AviClip::Impl::feed() {
     }
     const int r = read_video_packet();
     ++packets_in_run;
+    if (r == 0 && pkt->dts != AV_NOPTS_VALUE) last_read = std::max(last_read, pkt->dts);
     if (r < 0) {
         if (r != AVERROR_EOF) warn_av("reading the file (taken as its end)", r);
         input_ended = true;
@@ -399,6 +409,8 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             const Got got = receive(f, limit);
             if (got == Got::Error) return MediaError::DecodeFailed;
             if (got == Got::End) {
+                // The file ended before p's chunk was read (cut while open): p is gone.
+                if (last_read < p) return MediaError::DecodeFailed;
                 // Frames past the last decodable picture show that picture.
                 if (before) {
                     result = before;
@@ -465,12 +477,18 @@ AviClip::~AviClip() = default;
 std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& error) {
     quiet_libav();
     error = MediaError::FileNotFound;
+    unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
+    size_t head_bytes = 0;
+    uintmax_t file_size = 0;
     {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
         std::FILE* probe = std::fopen(path.c_str(), "rb");
         if (!probe) return nullptr;
+        head_bytes = std::fread(head, 1, sizeof head, probe);
         std::fclose(probe);
+        file_size = std::filesystem::file_size(path, ec);
+        if (ec) file_size = 0;
     }
     error = MediaError::NotPlayable;
     auto d = std::make_unique<Impl>();
@@ -535,24 +553,38 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         if (!e || e->size <= 0) continue;
         entries.push_back({e->timestamp, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
     }
-    if (entries.empty()) {
-        // No index in the file (a capture cut short, say): walk the chunks once, reading
-        // without decoding. The header's frame count is not trusted then; it may promise
-        // frames that were never written.
-        for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
-            const int r = d->read_video_packet();
-            if (r < 0) {
-                if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
-                break;
-            }
-            const int64_t ts = d->pkt->dts != AV_NOPTS_VALUE ? d->pkt->dts : d->pkt->pts;
-            if (d->pkt->size > 0 && ts != AV_NOPTS_VALUE)
-                entries.push_back({ts, ts, (d->pkt->flags & AV_PKT_FLAG_KEY) != 0});
-            av_packet_unref(d->pkt.get());
-        }
+    // The container's index can be short: a file cut inside its index lists only the
+    // chunks before the cut. Walk the chunks after the last listed one (reading, not
+    // decoding); in a whole file that is none. A file without an index (a capture cut
+    // short, say) is walked from its first chunk.
+    if (!entries.empty()) {
+        const int r =
+            av_seek_frame(d->fmt.get(), d->vs, entries.back().stamp, AVSEEK_FLAG_BACKWARD);
+        if (r < 0) warn_av("seeking to the last listed chunk", r);
     }
-    d->index = FrameIndex(std::move(entries), has_index ? st->nb_frames : 0);
+    for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
+        const int r = d->read_video_packet();
+        if (r < 0) {
+            if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
+            break;
+        }
+        const int64_t ts = d->pkt->dts != AV_NOPTS_VALUE ? d->pkt->dts : d->pkt->pts;
+        if (d->pkt->size > 0 && ts != AV_NOPTS_VALUE)
+            entries.push_back({ts, ts, (d->pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(d->pkt.get());
+    }
+    // The header's frame count stands, with or without an index: the frames it promises
+    // past the last chunk of a file cut short (its RIFF size is larger than the file), or
+    // past what a file of this size can hold, are lost. They fail to decode rather than
+    // vanish from the length, so a step onto one beeps instead of quietly staying put.
+    d->index = FrameIndex(std::move(entries), st->nb_frames);
     if (d->index.empty()) return nullptr;
+    const uint64_t riff_size = head[4] | head[5] << 8 | head[6] << 16 | uint64_t{head[7]} << 24;
+    const bool cut_short =
+        head_bytes == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && riff_size + 8 > file_size;
+    // Every frame slot takes at least a chunk header of 8 bytes.
+    const bool count_impossible = st->nb_frames > static_cast<int64_t>(file_size / 8);
+    d->trailing_missing = cut_short || count_impossible;
 
     d->dec.reset(avcodec_alloc_context3(codec));
     if (!d->dec) return nullptr;
@@ -645,7 +677,11 @@ void AviClip::set_naive(bool naive) {
 
 MediaError AviClip::go_to(int64_t n) {
     if (n < 0 || n >= length()) return MediaError::OutOfRange;
+    if (d_->trailing_missing && n > d_->index.picture_of(length() - 1))
+        return MediaError::DecodeFailed;
     const int64_t p = d_->index.picture_of(n);
+    // A chunk the decoder refused has no picture: its frame is lost, not the one before.
+    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
     if (!d_->naive) {
         if (const auto it = d_->cache.find(p); it != d_->cache.end()) {
             ++d_->counters.cache_hits;
@@ -658,6 +694,7 @@ MediaError AviClip::go_to(int64_t n) {
     constexpr int64_t kKeptAfterJump = 64;
     d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kKeptAfterJump;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
+    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);
     d_->current_frame = n;
     return MediaError::None;

@@ -1,0 +1,188 @@
+// The limits that keep a large or lying clip from harming the tool: picture sizes beyond
+// 16384 pixels a side or 64 megapixels are refused before a picture is allocated, the
+// decoded-picture cache keeps to its bound, and a clip longer than the scroll bar can
+// show takes the open handler's overflow path.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "avi_bytes.h"
+#include "clipgen.h"
+#include "core/surface.h"
+#include "media/service/avi_clip.h"
+#include "media/service/avi_device.h"
+#include "session.h"
+
+using namespace tambrel;
+using namespace tambrel::robustness;
+using media::MediaError;
+
+namespace {
+
+long peak_rss_kb() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+class Limits : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString file(const QString& name, const QByteArray& bytes) {
+        EXPECT_TRUE(write_file(dir.filePath(name), bytes));
+        return dir.filePath(name);
+    }
+};
+
+}  // namespace
+
+TEST_F(Limits, PictureSizeAtTheBoundOpensAndBeyondItIsRefused) {
+    Session s;
+    struct Case {
+        int width, height;
+        bool opens;
+    };
+    for (const Case c : {Case{16384, 2, true}, Case{2, 16384, true}, Case{16385, 2, false},
+                         Case{2, 16385, false}}) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        RawAvi spec;
+        spec.width = c.width;
+        spec.height = c.height;
+        spec.frames = 2;
+        const Answer a = s.open(file("side.avi", raw_avi(spec)));
+        if (c.opens) {
+            EXPECT_EQ(a.rc, 0);
+            EXPECT_EQ(s.send("step avfile").rc, 0);
+            EXPECT_EQ(s.send("close avfile").rc, 0);
+        } else {
+            EXPECT_EQ(a.rc, media::code(MediaError::NotPlayable));
+            EXPECT_EQ(a.reply, error_text_of(MediaError::NotPlayable));
+        }
+    }
+}
+
+// A header claiming a picture of 64 megapixels and more (here 16000 x 16000, 768 MB as
+// 24-bit pixels) over a few bytes of data is refused without a buffer of that size ever
+// being filled: the peak resident memory of the whole test stays far below it.
+TEST_F(Limits, HugeClaimedPictureIsRefusedBeforeAllocating) {
+    Session s;
+    const long before = peak_rss_kb();
+    for (const auto& [w, h] : {std::pair{16000, 16000}, std::pair{8192, 8193}}) {
+        RawAvi spec;
+        spec.header_width = w;
+        spec.header_height = h;
+        const Answer a = s.open(file("claims.avi", raw_avi(spec)));
+        EXPECT_EQ(a.rc, media::code(MediaError::NotPlayable));
+    }
+    EXPECT_LT(peak_rss_kb() - before, 64 * 1024);
+}
+
+TEST_F(Limits, DecodedPictureCacheKeepsToItsBound) {
+    clipgen::ClipOptions o;
+    o.path = dir.filePath("gop.avi").toStdString();
+    o.codec = clipgen::Codec::Mpeg4;
+    o.width = 320;
+    o.height = 240;
+    o.frames = 48;
+    o.keyframe_interval = 24;
+    ASSERT_FALSE(clipgen::write_clip(o));
+    MediaError error = MediaError::None;
+    auto clip = media::AviClip::open(o.path, error);
+    ASSERT_TRUE(clip);
+    EXPECT_LE(clip->cache_bound(), media::AviClip::kDefaultCacheBound);
+    // Room for about four pictures of 320 x 240 in 4:2:0.
+    const size_t bound = 4 * 320 * 240 * 3 / 2 + 4096;
+    clip->set_cache_bound(bound);
+    QImage picture(320, 240, QImage::Format_RGB32);
+    size_t peak = 0;
+    // Forward, then backward across a group boundary: the pattern that fills a cache.
+    for (int n = 0; n < 48; ++n) {
+        ASSERT_EQ(clip->go_to(n), MediaError::None);
+        peak = std::max(peak, clip->cache_bytes());
+    }
+    for (int n = 47; n >= 0; --n) {
+        ASSERT_EQ(clip->go_to(n), MediaError::None);
+        peak = std::max(peak, clip->cache_bytes());
+        if (n % 8 == 0) {
+            ASSERT_EQ(clip->draw(picture, picture.rect(), media::AviClip::Scaler::Surface),
+                      MediaError::None);
+            EXPECT_EQ(clipgen::read_frame_number(picture), n);
+        }
+    }
+    EXPECT_GT(peak, 0u);
+    EXPECT_LE(peak, bound);
+}
+
+// More than 32767 frames: the length does not fit the bar. The clip is open and fitted to
+// Picture1; the bar, the timer, Label1 and the buttons keep what they had; one beep.
+TEST_F(Limits, ClipLongerThanTheBarTakesTheOverflowPath) {
+    RawAvi spec;
+    spec.width = 4;
+    spec.height = 2;
+    spec.frames = 40000;
+    const QString long_clip = file("long.avi", raw_avi(spec));
+    RawAvi short_spec;
+    short_spec.frames = 30;
+    const QString short_clip = file("short.avi", raw_avi(short_spec));
+
+    Window w;
+    w.open(short_clip);
+    ASSERT_EQ(w.form->HScroll1->maximum(), 30);
+    w.form->Command1_Click();
+    w.form->Command2_Click();
+    const bool play = w.form->Command1->isEnabled(), step = w.form->Command3->isEnabled(),
+               gosei = w.form->CmdGosei->isEnabled(), rewind = w.form->Cmd_Reserve->isEnabled();
+    const int beeps = w.platform.beeps;
+
+    w.open(long_clip);
+    EXPECT_EQ(w.platform.beeps - beeps, 1);
+    EXPECT_TRUE(w.platform.messages.empty());
+    EXPECT_EQ(w.form->HScroll1->maximum(), 30);
+    EXPECT_EQ(w.form->Label1->text(), short_clip);
+    EXPECT_TRUE(w.form->Timer1->isActive());
+    EXPECT_EQ(w.form->Command1->isEnabled(), play);
+    EXPECT_EQ(w.form->Command3->isEnabled(), step);
+    EXPECT_EQ(w.form->CmdGosei->isEnabled(), gosei);
+    EXPECT_EQ(w.form->Cmd_Reserve->isEnabled(), rewind);
+    media::AviDevice* device = w.service.device("avfile");
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->length(), 40000);
+    EXPECT_EQ(device->destination(),
+              QRect(0, 0, w.form->Picture1->inner_width(), w.form->Picture1->inner_height()));
+    // The clip works beyond the bar's reach, and the read-out stays within the bar.
+    w.form->Command3_Click();
+    EXPECT_EQ(device->seek(39999), MediaError::None);
+    w.form->Timer1_Timer();
+    EXPECT_EQ(w.form->HScroll1->value(), 30);
+    EXPECT_TRUE(w.form->label2_caption().endsWith("39999"));
+}
+
+// A header that claims 2147483647 frames over ten: the clip opens (its ten frames are
+// there), the window takes the overflow path, and frames past the tenth fail.
+TEST_F(Limits, AbsurdFrameCountInTheHeader) {
+    RawAvi spec;
+    spec.header_frames = 0x7fffffff;
+    const QString lying = file("count.avi", raw_avi(spec));
+    Session s;
+    ASSERT_EQ(s.open(lying).rc, 0);
+    EXPECT_EQ(s.send("seek avfile to 9").rc, 0);
+    const Answer past = s.send("step avfile");
+    EXPECT_EQ(past.rc, media::code(MediaError::DecodeFailed));
+    EXPECT_EQ(past.beeps, 1);
+    EXPECT_EQ(s.send("seek avfile to 2000000000").rc, media::code(MediaError::DecodeFailed));
+    EXPECT_EQ(s.send("status avfile position").reply, "9");
+
+    Window w;
+    const int beeps = w.platform.beeps;
+    w.open(lying);
+    EXPECT_EQ(w.platform.beeps - beeps, 2);  // the refused close, then the overflow
+    EXPECT_TRUE(w.form->Label1->text().isEmpty());
+    EXPECT_FALSE(w.form->Timer1->isActive());
+    EXPECT_NE(w.service.device("avfile"), nullptr);
+}
