@@ -82,6 +82,23 @@ size_t frame_bytes(const AVFrame& f) {
     return bytes;
 }
 
+// Picture buffers come from a pool and keep what they last held. A decoder that meets a
+// damaged chunk may leave parts of its picture unwritten, or predict from such parts,
+// and the picture would then depend on what was decoded before rather than on the file:
+// another picture after a seek than after steps. Cleared buffers keep it exact.
+int cleared_buffer(AVCodecContext* c, AVFrame* f, int flags) {
+    const int r = avcodec_default_get_buffer2(c, f, flags);
+    if (r < 0) return r;
+    for (AVBufferRef* b : f->buf)
+        if (b) std::memset(b->data, 0, b->size);
+    return 0;
+}
+
+// The decoder's own word that it could not decode all of a picture.
+bool damaged_picture(const AVFrame& f) {
+    return f.decode_error_flags != 0 || (f.flags & AV_FRAME_FLAG_CORRUPT) != 0;
+}
+
 bool absurd_size(int w, int h) {
     return w <= 0 || h <= 0 || w > kMaxFrameSide || h > kMaxFrameSide ||
            int64_t{w} * h > kMaxFramePixels;
@@ -177,11 +194,17 @@ struct AviClip::Impl {
     int64_t run_key = -1;
     int64_t last_out = -1;
     int64_t last_seen = -1;  // display number of the last picture received
+    FramePtr last_pic;       // the picture numbered last_out; null when it was lost
     bool first_pending = false;
     int64_t packets_in_run = 0;
     int64_t damaged_packets = 0;
     std::set<int64_t> rejected;  // slots whose chunk the decoder refused as damaged
-    int64_t last_read = -1;      // slot of the last chunk read in this run
+    std::set<int64_t> lost;      // frames whose picture is damaged (see decode_to)
+    bool run_damaged = false;    // this run met damage and has not reached a whole key picture
+    // Pictures still to come out that the decoder may have held back from before a refused
+    // chunk: a key picture among them does not end the damage.
+    int64_t damage_hold = 0;
+    int64_t last_read = -1;  // slot of the last chunk read in this run
     // Slots after the last chunk are missing frames, not empty "repeat" chunks: the file
     // was cut short, or its header claims more frames than the file can hold.
     bool trailing_missing = false;
@@ -224,11 +247,14 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     input_ended = decoder_eof_sent = false;
     run_key = k.slot;
     last_out = -1;
+    last_pic = nullptr;
     last_seen = k.slot - 1;
     first_pending = true;
     palette_pending = palette.has_value();
     packets_in_run = 0;
     last_read = -1;
+    run_damaged = false;
+    damage_hold = 0;
     ++counters.seeks;
     return MediaError::None;
 }
@@ -260,6 +286,8 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
     // Its frame has no picture of its own, so it fails rather than show the one before.
     if (damaged_packets++ == 0) warn_av("damaged video chunk skipped", r);
     if (slot != AV_NOPTS_VALUE) rejected.insert(slot);
+    run_damaged = true;  // pictures predicted from the missing one are damaged too
+    damage_hold = delay;
     return true;
 }
 
@@ -402,7 +430,6 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             if (const auto e = start_run(k); e != MediaError::None) return e;
         const int64_t from = std::max(run_key, last_out);
         const int64_t limit = packets_in_run + (p - from) + delay + kPacketSlack;
-        FramePtr before;  // latest picture before p in this run
         bool restart = false;
         while (!restart) {
             FramePtr f;
@@ -411,13 +438,21 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
             if (got == Got::End) {
                 // The file ended before p's chunk was read (cut while open): p is gone.
                 if (last_read < p) return MediaError::DecodeFailed;
-                // Frames past the last decodable picture show that picture.
-                if (before) {
-                    result = before;
+                // Frames past the last decodable picture show that picture, unless the
+                // damage took it.
+                if (run_damaged || (last_out >= 0 && !last_pic)) {
+                    lost.insert(p);
+                    return MediaError::DecodeFailed;
+                }
+                if (last_pic) {
+                    result = last_pic;
                     return MediaError::None;
                 }
                 if (!cache.empty() && cache.begin()->first <= p) {
-                    result = std::prev(cache.upper_bound(p))->second;
+                    const auto shown = std::prev(cache.upper_bound(p));
+                    if (const auto l = lost.upper_bound(shown->first); l != lost.end() && *l <= p)
+                        return MediaError::DecodeFailed;
+                    result = shown->second;
                     return MediaError::None;
                 }
                 return MediaError::DecodeFailed;
@@ -450,19 +485,40 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
                 }
             }
             if (display <= last_out) continue;  // a repeated number: a decoder quirk
+            // Damage (a chunk refused, or a picture the decoder could decode only in part)
+            // spreads to every picture predicted from it: from there up to the next whole
+            // key picture, frames are lost. Only the order of the stream decides this, so
+            // a frame answers alike whichever way it is reached.
+            if (damaged_picture(*f))
+                run_damaged = true;
+            else if (f->key_frame && damage_hold == 0)
+                run_damaged = false;
+            damage_hold = std::max<int64_t>(damage_hold - 1, 0);
+            const FramePtr previous = last_pic;
+            const bool previous_lost = last_out >= 0 && !last_pic;
             last_out = display;
-            cache_put(display, f, p);
+            last_pic = run_damaged ? nullptr : f;
+            if (run_damaged)
+                lost.insert(display);
+            else
+                cache_put(display, f, p);
+            if (display < p) continue;
+            if (run_damaged) {
+                lost.insert(p);
+                return MediaError::DecodeFailed;
+            }
             if (display == p) {
                 result = f;
                 return MediaError::None;
             }
-            if (display > p) {
-                // p gave no picture of its own (a chunk the decoder skips): it shows the
-                // one before.
-                result = before ? before : f;
-                return MediaError::None;
+            // p gave no picture of its own (a chunk the decoder passes over without
+            // refusing it): it shows the one before.
+            if (previous_lost) {
+                lost.insert(p);
+                return MediaError::DecodeFailed;
             }
-            before = f;
+            result = previous ? previous : f;
+            return MediaError::None;
         }
     }
     qWarning("media: no start point decodes frame %lld", static_cast<long long>(p));
@@ -598,6 +654,7 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     d->dec->thread_type = FF_THREAD_SLICE;
     d->dec->thread_count = 0;
     d->dec->max_pixels = kMaxFramePixels;
+    d->dec->get_buffer2 = cleared_buffer;
     if (const int r = avcodec_open2(d->dec.get(), codec, nullptr); r < 0) {
         warn_av("opening the decoder", r);
         return nullptr;
@@ -631,6 +688,10 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     if (d->start_run(first) != MediaError::None) return nullptr;
     FramePtr pic;
     if (d->receive(pic, kPacketSlack) != Impl::Got::Picture) return nullptr;
+    if (damaged_picture(*pic) || d->rejected.contains(first.slot)) {
+        qWarning("media: the first picture is damaged");
+        return nullptr;
+    }
     const int64_t ts = pic->pkt_dts != AV_NOPTS_VALUE ? pic->pkt_dts : pic->best_effort_timestamp;
     d->delay = ts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, ts - first.slot);
     d->first_pending = false;
@@ -642,6 +703,7 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
         d->index.keep_first_key_only();
     }
     d->last_out = d->last_seen = first.slot;
+    d->last_pic = pic;
     d->size = QSize(pic->width, pic->height);
     d->cache_put(first.slot, pic, first.slot);
     d->current_pic = pic;
@@ -681,7 +743,7 @@ MediaError AviClip::go_to(int64_t n) {
         return MediaError::DecodeFailed;
     const int64_t p = d_->index.picture_of(n);
     // A chunk the decoder refused has no picture: its frame is lost, not the one before.
-    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
+    if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     if (!d_->naive) {
         if (const auto it = d_->cache.find(p); it != d_->cache.end()) {
             ++d_->counters.cache_hits;
@@ -694,7 +756,7 @@ MediaError AviClip::go_to(int64_t n) {
     constexpr int64_t kKeptAfterJump = 64;
     d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kKeptAfterJump;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
-    if (d_->rejected.contains(p)) return MediaError::DecodeFailed;
+    if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);
     d_->current_frame = n;
     return MediaError::None;

@@ -53,7 +53,9 @@ class AviClip {
     int64_t decoder_delay() const;
 
     // Makes frame n (0 <= n < length) the current picture. DecodeFailed when it cannot
-    // be decoded; the current picture is then unchanged.
+    // be decoded; the current picture is then unchanged. A frame whose chunk is damaged
+    // or missing, and every frame predicted from it up to the next key picture, cannot;
+    // each frame answers alike however it is reached (step, step back or seek).
     MediaError go_to(int64_t n);
     int64_t current() const;  // the frame number last reached by go_to (0 after open)
 

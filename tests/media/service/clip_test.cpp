@@ -9,11 +9,13 @@
 #include <QWidget>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <random>
 #include <set>
 
 #include "clipgen.h"
 #include "media/service/video_window.h"
+#include "robustness/avi_bytes.h"
 #include "service_fixture.h"
 
 namespace tambrel::media::testing {
@@ -287,6 +289,65 @@ TEST_P(ClipTest, ClipCutShortWithoutIndexIsScannedAndStartPointsChecked) {
         cut_h.surface.target().fill(Qt::white);
         ASSERT_EQ(cut_h.send("update cut hdc " + std::to_string(cut_h.hdc)).rc, 0);
         EXPECT_EQ(clipgen::read_frame_number(cut_h.surface.image().copy(0, 0, kWidth, kHeight)), n);
+    }
+}
+
+TEST_P(ClipTest, DamagedChunkAnswersAlikeOnEveryPathAndSparesTheOtherGroups) {
+    // The second half of one chunk inside a group overwritten. Codecs differ in what they
+    // make of it (a refusal, a picture decoded in part, a wrong one), but each frame must
+    // answer alike however it is reached, and the groups around the damage keep their
+    // pictures.
+    AviClip& whole = h.device().clip();
+    std::vector<uint64_t> reference{whole.picture_digest()};
+    for (int n = 1; n < kFrames; ++n) {
+        ASSERT_EQ(whole.go_to(n), MediaError::None);
+        reference.push_back(whole.picture_digest());
+    }
+    constexpr int kDamaged = 15;
+    const int64_t group = whole.index().key_at_or_before(kDamaged).slot;
+    int64_t next_group = kFrames;
+    for (int64_t n = kFrames - 1; n > kDamaged; --n)
+        if (whole.index().key_at_or_before(n).slot == n) next_group = n;
+
+    QByteArray bytes = robustness::read_file(QString::fromStdString(clip_path(GetParam())));
+    const auto chunks = robustness::video_chunks(bytes);
+    ASSERT_GT(chunks.size(), size_t{kDamaged});
+    const qsizetype at = chunks[kDamaged];
+    const uint32_t size = robustness::chunk_size(bytes, at);
+    for (uint32_t i = size / 2; i < size; ++i)
+        bytes[at + 8 + i] = static_cast<char>((i * 37 + 11) & 0xff);
+    QTemporaryDir dir;
+    const std::string path = QDir(dir.path()).filePath("damaged.avi").toStdString();
+    ASSERT_TRUE(robustness::write_file(QString::fromStdString(path), bytes));
+
+    // Each path on a clip of its own: the digest of every frame's picture, 0 where it fails.
+    auto answers = [&](const std::vector<int>& order, size_t cache_bound) {
+        std::vector<uint64_t> out(kFrames, 1);
+        MediaError error = MediaError::None;
+        const auto clip = AviClip::open(path, error);
+        EXPECT_TRUE(clip) << "the damage lies after the start";
+        if (!clip) return out;
+        clip->set_cache_bound(cache_bound);
+        for (const int n : order) {
+            const MediaError e = clip->go_to(n);
+            EXPECT_TRUE(e == MediaError::None || e == MediaError::DecodeFailed) << "frame " << n;
+            out[n] = e == MediaError::None ? clip->picture_digest() : 0;
+        }
+        return out;
+    };
+    std::vector<int> forward(kFrames);
+    std::iota(forward.begin(), forward.end(), 0);
+    const std::vector<int> backward(forward.rbegin(), forward.rend());
+    std::vector<int> shuffled = forward;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+
+    const std::vector<uint64_t> stepped = answers(forward, AviClip::kDefaultCacheBound);
+    EXPECT_EQ(answers(backward, AviClip::kDefaultCacheBound), stepped) << "stepping back";
+    EXPECT_EQ(answers(shuffled, 0), stepped) << "seeking without a cache";
+    for (int64_t n = 0; n < kFrames; ++n) {
+        if (n < group || n >= next_group) {
+            EXPECT_EQ(stepped[n], reference[n]) << "frame " << n << " outside the damaged group";
+        }
     }
 }
 
