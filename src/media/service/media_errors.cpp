@@ -2,26 +2,31 @@
 
 namespace tambrel::media {
 
+// The user reads these in the window's message box: Japanese as the rest of the window,
+// each with a short English gloss. All stay well inside the 256-byte reply buffer.
 std::string_view error_text(int32_t number) {
     switch (static_cast<MediaError>(number)) {
         case MediaError::UnknownCommand:
-            return "The media command is not recognized.";
+            return "メディアコマンドを認識できません。(unknown media command)";
         case MediaError::BadParameter:
-            return "A parameter of the command is missing or not valid.";
+            return "コマンドのパラメーターが足りないか、正しくありません。(missing or invalid "
+                   "parameter)";
         case MediaError::OutOfRange:
-            return "A parameter of the command is out of range.";
+            return "コマンドのパラメーターが範囲外です。(parameter out of range)";
         case MediaError::NotOpen:
-            return "No device is open under that alias.";
+            return "その別名で開いているデバイスはありません。(no device open under that alias)";
         case MediaError::AliasInUse:
-            return "The alias is already used by an open device.";
+            return "その別名はすでに開いているデバイスが使っています。(alias already in use)";
         case MediaError::FileNotFound:
-            return "The file cannot be found or cannot be read.";
+            return "ファイルが見つからないか、読み込めません。(file not found or unreadable)";
         case MediaError::NotPlayable:
-            return "The file is not a playable AVI video.";
+            return "再生できるAVIファイルではありません。(not a playable AVI file)";
         case MediaError::UnknownHandle:
-            return "The window or device-context handle is not known.";
+            return "ウィンドウまたはデバイスコンテキストのハンドルが不明です。(unknown window or "
+                   "device-context handle)";
         case MediaError::DecodeFailed:
-            return "The video frame cannot be decoded; the file may be damaged.";
+            return "このフレームをデコードできません。ファイルが壊れている可能性があります。(frame "
+                   "cannot be decoded; the file may be damaged)";
         case MediaError::None:
             break;
     }

@@ -239,6 +239,14 @@ TEST(ErrorTable, EveryErrorHasItsOwnTextAndUnknownNumbersNone) {
     EXPECT_STREQ(buf, "untouched");
     EXPECT_TRUE(service.error_string(code(MediaError::NotOpen), buf, sizeof buf));
     EXPECT_EQ(std::string_view(buf), error_text(code(MediaError::NotOpen)));
+    // The texts are Japanese (three bytes a character) with an English gloss at the end:
+    // each must come through the reply buffer whole, gloss included.
+    for (const MediaError e : all) {
+        char whole[256] = {};
+        ASSERT_TRUE(service.error_string(code(e), whole, sizeof whole));
+        EXPECT_EQ(std::string_view(whole), error_text(code(e)));
+        EXPECT_EQ(error_text(code(e)).back(), ')') << error_text(code(e));
+    }
 }
 
 TEST(CommandService, RefusesEveryCommandWhenNothingIsOpen) {
