@@ -1,13 +1,116 @@
-// TEMPORARY: being replaced by the media service proper.
 #include "media/service/command_service.h"
+
 #include <cstring>
+#include <type_traits>
+
+#include "core/surface.h"
+#include "media/service/avi_device.h"
+#include "media/service/command_parser.h"
+
 namespace tambrel::media {
-int32_t CommandService::send_string(const char*, char* reply, size_t capacity) {
-    if (capacity) reply[0] = 0;
-    return 263;
+
+namespace {
+std::string folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
 }
-bool CommandService::error_string(int32_t, char* text, size_t capacity) {
-    std::strncpy(text, "not yet", capacity);
+}  // namespace
+
+void copy_reply(std::string_view text, char* buffer, size_t capacity) {
+    if (!buffer || capacity == 0) return;
+    size_t n = std::min(text.size(), capacity - 1);
+    // Never end inside a multi-byte character.
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+CommandService::CommandService(const HandleTable& handles) : handles_(handles) {}
+CommandService::~CommandService() = default;
+
+AviDevice* CommandService::device(std::string_view alias) const {
+    const auto it = devices_.find(folded(alias));
+    return it == devices_.end() ? nullptr : it->second.get();
+}
+
+int32_t CommandService::send_string(const char* command, char* reply, size_t capacity) {
+    std::string answer;
+    const int32_t rc = execute(command ? std::string_view(command) : std::string_view(), answer);
+    copy_reply(answer, reply, capacity);
+    return rc;
+}
+
+bool CommandService::error_string(int32_t number, char* text, size_t capacity) {
+    const std::string_view t = error_text(number);
+    if (t.empty()) return false;
+    copy_reply(t, text, capacity);
     return true;
 }
+
+int32_t CommandService::execute(std::string_view text, std::string& reply) {
+    reply.clear();
+    const ParseResult parsed = parse_command(text);
+    if (parsed.error != MediaError::None) return code(parsed.error);
+    const Command& command = *parsed.command;
+
+    if (const auto* open = std::get_if<OpenCommand>(&command)) {
+        if (devices_.contains(open->alias)) return code(MediaError::AliasInUse);
+        QWidget* parent = nullptr;
+        if (open->parent) {
+            parent = handles_.window(*open->parent);
+            if (!parent) return code(MediaError::UnknownHandle);
+        }
+        MediaError error = MediaError::None;
+        auto device = AviDevice::open(open->path, parent, error);
+        if (!device) return code(error);
+        devices_.emplace(open->alias, std::move(device));
+        return 0;
+    }
+
+    const auto it = devices_.find(alias_of(command));
+    if (it == devices_.end()) return code(MediaError::NotOpen);
+    AviDevice& device = *it->second;
+
+    const MediaError result = std::visit(
+        [&](const auto& c) -> MediaError {
+            using T = std::decay_t<decltype(c)>;
+            if constexpr (std::is_same_v<T, CloseCommand>) {
+                devices_.erase(it);  // ends playback, removes the window, frees the clip
+                return MediaError::None;
+            } else if constexpr (std::is_same_v<T, DestinationCommand>) {
+                std::optional<QRect> rect;
+                if (c.rect) rect = QRect(c.rect->x, c.rect->y, c.rect->width, c.rect->height);
+                device.set_destination(rect);
+                return MediaError::None;
+            } else if constexpr (std::is_same_v<T, StatusCommand>) {
+                const int64_t value =
+                    c.item == StatusItem::Length ? device.length() : device.position();
+                reply = std::to_string(value);
+                return MediaError::None;
+            } else if constexpr (std::is_same_v<T, PlayCommand>) {
+                return device.play();
+            } else if constexpr (std::is_same_v<T, PauseCommand> ||
+                                 std::is_same_v<T, StopCommand>) {
+                device.halt();
+                return MediaError::None;
+            } else if constexpr (std::is_same_v<T, StepCommand>) {
+                return device.step(c.reverse);
+            } else if constexpr (std::is_same_v<T, SeekCommand>) {
+                return device.seek(c.frame);
+            } else if constexpr (std::is_same_v<T, UpdateCommand>) {
+                PictureSurface* surface = handles_.surface(c.hdc);
+                if (!surface) return MediaError::UnknownHandle;
+                return device.update(*surface);
+            } else {
+                static_assert(std::is_same_v<T, OpenCommand>);
+                return MediaError::UnknownCommand;  // handled above
+            }
+        },
+        command);
+    if (result != MediaError::None) reply.clear();
+    return code(result);
+}
+
 }  // namespace tambrel::media

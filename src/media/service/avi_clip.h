@@ -1,0 +1,82 @@
+#pragma once
+// An AVI clip on FFmpeg: frame-exact access to any frame by number, and drawing of the
+// current picture into a QImage. No FFmpeg type appears here.
+//
+// Access pattern it is built for: stepping forward costs one decode; stepping back is
+// served from a byte-bounded cache of decoded pictures and costs at most one decode
+// from the group's keyframe; a random seek is one keyframe seek plus the decodes up to
+// the target. Every decode loop is bounded, so a damaged file ends in an error, never
+// a hang. One owner, one thread: not thread-safe.
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media/service/frame_index.h"
+#include "media/service/media_errors.h"
+
+namespace tambrel::media {
+
+// Largest accepted picture: per side and in total. Checked before anything is allocated.
+inline constexpr int kMaxFrameSide = 16384;
+inline constexpr int64_t kMaxFramePixels = 64LL * 1024 * 1024;
+
+class AviClip {
+  public:
+    // Decoded pictures kept for stepping back, by their size in bytes.
+    static constexpr size_t kDefaultCacheBound = 128u * 1024 * 1024;
+
+    struct Counters {
+        int64_t decoded = 0;     // pictures received from the decoder
+        int64_t seeks = 0;       // container seeks (keyframe starts)
+        int64_t cache_hits = 0;  // requests served without decoding
+    };
+
+    // Opens `path` and decodes its first picture. On failure returns nullptr and sets
+    // `error` (FileNotFound or NotPlayable).
+    static std::unique_ptr<AviClip> open(const std::string& path, MediaError& error);
+    ~AviClip();
+    AviClip(const AviClip&) = delete;
+    AviClip& operator=(const AviClip&) = delete;
+
+    int64_t length() const;
+    QSize size() const;  // picture size in pixels
+    // One frame lasts frame_num / frame_den seconds.
+    int64_t frame_num() const;
+    int64_t frame_den() const;
+    const FrameIndex& index() const;
+    // The display delay of the decoder in frames, measured at open.
+    int64_t decoder_delay() const;
+
+    // Makes frame n (0 <= n < length) the current picture. DecodeFailed when it cannot
+    // be decoded; the current picture is then unchanged.
+    MediaError go_to(int64_t n);
+    int64_t current() const;  // the frame number last reached by go_to (0 after open)
+
+    // Draws the current picture scaled into `dest` of `target` (clipped to the image).
+    // Uses one of two cached scalers so that window and device-context drawing at
+    // different sizes do not rebuild each other's. Pixels outside `dest` are untouched.
+    enum class Scaler { Window, Surface };
+    MediaError draw(QImage& target, const QRect& dest, Scaler which);
+
+    // Test and benchmark hooks.
+    // A digest of the current picture's decoded samples (see frame_digest.h).
+    uint64_t picture_digest() const;
+    Counters counters() const;
+    size_t cache_bytes() const;
+    size_t cache_bound() const;
+    void set_cache_bound(size_t bytes);
+    // Naive mode: no cache, every request seeks to its keyframe and decodes forward.
+    void set_naive(bool naive);
+
+  private:
+    struct Impl;
+    explicit AviClip(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace tambrel::media

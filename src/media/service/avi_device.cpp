@@ -1,0 +1,173 @@
+#include "media/service/avi_device.h"
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <chrono>
+
+#include "core/surface.h"
+#include "media/service/video_window.h"
+
+namespace tambrel::media {
+
+std::unique_ptr<AviDevice> AviDevice::open(const std::string& path, QWidget* parent,
+                                           MediaError& error) {
+    auto clip = AviClip::open(path, error);
+    if (!clip) return nullptr;
+    return std::unique_ptr<AviDevice>(new AviDevice(std::move(clip), parent));
+}
+
+AviDevice::AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent)
+    : clip_(std::move(clip)), dest_(QPoint(0, 0), clip_->size()) {
+    clock_ = [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+    };
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+        catch_up();
+        schedule_next();
+    });
+    if (parent) {
+        window_ = new VideoWindow(parent);  // owned by its parent widget
+        window_->setGeometry(dest_);
+        refresh_window();
+        window_->show();
+    }
+}
+
+AviDevice::~AviDevice() {
+    timer_.stop();
+    delete window_.data();  // null when the parent has already taken it down
+}
+
+void AviDevice::set_clock(std::function<int64_t()> now_ns) {
+    halt();
+    clock_ = std::move(now_ns);
+}
+
+QWidget* AviDevice::window() const { return window_.data(); }
+
+int64_t AviDevice::position() {
+    catch_up();
+    return clip_->current();
+}
+
+void AviDevice::set_destination(std::optional<QRect> rect) {
+    dest_ = rect.value_or(QRect(QPoint(0, 0), clip_->size()));
+    if (window_) {
+        window_->setGeometry(dest_);
+        refresh_window();
+    }
+}
+
+MediaError AviDevice::go_to(int64_t n) {
+    const auto e = clip_->go_to(n);
+    if (e == MediaError::None) refresh_window();
+    return e;
+}
+
+void AviDevice::refresh_window() {
+    if (!window_) return;
+    QImage& canvas = window_->canvas(dest_.size());
+    if (clip_->draw(canvas, canvas.rect(), AviClip::Scaler::Window) == MediaError::None)
+        window_->update();
+}
+
+MediaError AviDevice::play() {
+    halt();
+    if (clip_->current() >= length() - 1) return MediaError::None;  // nothing left to show
+    playing_ = true;
+    play_from_ = clip_->current();
+    play_start_ns_ = clock_();
+    schedule_next();
+    return MediaError::None;
+}
+
+void AviDevice::halt() {
+    if (playing_) catch_up();  // stop where the clip stands now, not where it last ticked
+    playing_ = false;
+    timer_.stop();
+}
+
+MediaError AviDevice::step(bool reverse) {
+    halt();
+    const int64_t at = clip_->current();
+    const int64_t to = reverse ? std::max<int64_t>(at - 1, 0) : std::min(at + 1, length() - 1);
+    return to == at ? MediaError::None : go_to(to);
+}
+
+MediaError AviDevice::seek(int64_t frame) {
+    if (frame < 0 || frame > length()) return MediaError::OutOfRange;
+    halt();
+    return go_to(std::min(frame, length() - 1));
+}
+
+MediaError AviDevice::update(PictureSurface& surface) {
+    catch_up();
+    const auto e = clip_->draw(surface.target(), dest_, AviClip::Scaler::Surface);
+    if (e == MediaError::None) surface.target_changed();
+    return e;
+}
+
+int64_t AviDevice::frames_in(int64_t ns) const {
+    // One frame lasts num/den seconds.
+    const __int128 n = static_cast<__int128>(ns) * clip_->frame_den();
+    const __int128 d = static_cast<__int128>(clip_->frame_num()) * 1'000'000'000;
+    return static_cast<int64_t>(n / d);
+}
+
+int64_t AviDevice::due_ns(int64_t frame) const {
+    const __int128 n =
+        static_cast<__int128>(frame - play_from_) * clip_->frame_num() * 1'000'000'000;
+    const __int128 d = clip_->frame_den();
+    return static_cast<int64_t>((n + d - 1) / d);
+}
+
+void AviDevice::catch_up() {
+    if (!playing_) return;
+    const int64_t last = length() - 1;
+    const int64_t elapsed = elapsed_ns();
+    const int64_t target = std::min(play_from_ + frames_in(elapsed), last);
+    const int64_t start = clip_->current();
+    if (target > start) {
+        // The position follows the clock, not the number of ticks. Decoding is done
+        // within most of one frame period so the caller's thread is never held longer;
+        // what is left is caught up at the next tick.
+        const int64_t period = std::max<int64_t>(due_ns(play_from_ + 1), 1'000'000);
+        const int64_t budget = period * 3 / 4;
+        QElapsedTimer spent;
+        spent.start();
+        const FrameIndex& index = clip_->index();
+        int64_t at = start;
+        while (at < target) {
+            int64_t next = at + 1;
+            // A keyframe past the next frame starts a shorter decode to the target.
+            const int64_t key = index.key_at_or_before(index.picture_of(target)).slot;
+            if (key > next) next = key;
+            if (clip_->go_to(next) != MediaError::None) {
+                playing_ = false;  // a damaged clip ends playback where it broke
+                break;
+            }
+            at = next;
+            if (spent.nsecsElapsed() > budget) break;
+        }
+        if (at > start) {
+            refresh_window();
+            ++stats_.shown;
+            stats_.skipped += at - start - 1;
+            if (elapsed_ns() - due_ns(at) > period / 2) ++stats_.late;
+        }
+    }
+    if (clip_->current() >= last) playing_ = false;  // stops by itself at the end
+    if (!playing_) timer_.stop();
+}
+
+void AviDevice::schedule_next() {
+    if (!playing_) return;
+    const int64_t wait_ns = due_ns(clip_->current() + 1) - elapsed_ns();
+    timer_.start(static_cast<int>(std::clamp<int64_t>((wait_ns + 999'999) / 1'000'000, 0, 60'000)));
+}
+
+}  // namespace tambrel::media
