@@ -250,6 +250,7 @@ TEST_F(ComposeTool, ShowsAProgressBarOnlyOnATerminal) {
     EXPECT_EQ(status, 0) << shown;
     EXPECT_NE(shown.find("100%  20/20 frames"), std::string::npos) << shown;
     // Taken away at the end: the line is cleared after its last state.
+    ASSERT_GE(shown.size(), 4u);
     EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
     EXPECT_TRUE(QFile::exists(out()));
 
