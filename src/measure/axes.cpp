@@ -1,11 +1,8 @@
 // The measuring scale over the composite and the two switches that orient its numbers.
 
-#include <QString>
-#include <variant>
-
 #include "app/form1.h"
-#include "core/numbers.h"
 #include "measure/axes_geometry.h"
+#include "measure/axes_paint.h"
 
 namespace tambrel {
 
@@ -24,21 +21,7 @@ void Form1::draw_axes() {
 
     // Neither clears nor switches auto-redraw: the caller's setting decides whether the
     // scale goes into the persistent image or onto the display only.
-    PictureSurface& s = Picture3->surface();
-    s.fill_style = 1;
-    s.draw_width = 2;
-    s.line(0, 0, d.width, d.height, kBlack, true);
-    s.draw_width = 1;
-    for (const AxesStep& step : d.steps) {
-        if (const auto* l = std::get_if<AxesLine>(&step)) {
-            s.line(float(l->x1), float(l->y1), float(l->x2), float(l->y2));
-        } else {
-            const auto& n = std::get<AxesNumber>(step);
-            s.current_x = float(n.x);
-            s.current_y = float(n.y);
-            s.print(QString::fromStdString(format_integer(n.value)));
-        }
-    }
+    paint_axes(Picture3->surface(), d);
 }
 
 void Form1::Form_Activate() {

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Makes the README's pictures from a build tree:
+#   docs/window.png              the window after a composite of the sample clip
+#   docs/pendulum-composite.png  the sample's composite made by tambrel-compose
+#
+#   docs/make-screenshots.sh [BUILD_DIR]
+#
+# The window runs on a virtual X display (xvfb-run) and is driven with xdotool: open
+# samples/pendulum.avi, play, pause, 3 frames per step, a composition run of a few
+# cycles, stop; then the window alone is captured (ImageMagick's import).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+APP=$BUILD/src/app/tambrel
+COMPOSE=$BUILD/tools/tambrel-compose/tambrel-compose
+SAMPLE=$PWD/samples/pendulum.avi
+for f in "$APP" "$COMPOSE" "$SAMPLE"; do
+  [ -e "$f" ] || { echo "missing $f: build first (ninja -C $BUILD tambrel tambrel-compose sample_clip)" >&2; exit 2; }
+done
+
+"$COMPOSE" "$SAMPLE" -o docs/pendulum-composite.png --step 3 --count 8
+
+if [ "${1:-}" != "--on-display" ] && [ -z "${TAMBREL_ON_DISPLAY:-}" ]; then
+  TAMBREL_ON_DISPLAY=1 exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$BUILD"
+fi
+
+# The window shows the clip's path: open a copy in a neutral place, not the work tree.
+shown=/tmp/tambrel-tour/samples
+mkdir -p "$shown"
+cp "$SAMPLE" "$shown/pendulum.avi"
+"$APP" &
+app=$!
+trap 'kill $app 2>/dev/null || true; rm -rf /tmp/tambrel-tour' EXIT
+win=$(xdotool search --sync --onlyvisible --name '^Tambrel' | head -1)
+sleep 1
+# Control positions in client pixels (the window's layout, twips / 15); the menu bar
+# takes what the window has above its 453-pixel client area.
+menu=$(( $(xdotool getwindowgeometry "$win" | awk -F'[x ]' '/Geometry/ { print $NF }') - 453 ))
+click() { xdotool mousemove --window "$win" "$1" $(( $2 + menu )) click 1; }
+
+xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+xdotool key --window "$win" alt+f
+sleep 0.5
+xdotool key o
+sleep 1.5                                   # the file dialog
+xdotool type --delay 20 "$shown/pendulum.avi"
+xdotool key Return
+sleep 2
+click 176 64                                # 再生 (play)
+sleep 1.2
+click 112 64                                # 一時停止 (pause)
+sleep 0.5
+xdotool mousemove --window "$win" 140 $(( 228 + menu )) click --repeat 3 1   # 送りコマ数
+xdotool key ctrl+a
+xdotool type 3
+click 112 272                               # 合成開始 (start)
+sleep 7
+click 112 304                               # 合成中止 (stop)
+sleep 1
+import -window "$win" docs/window.png
+echo "wrote docs/window.png ($(stat -c %s docs/window.png) bytes) and docs/pendulum-composite.png ($(stat -c %s docs/pendulum-composite.png) bytes)"

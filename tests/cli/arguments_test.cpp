@@ -1,0 +1,133 @@
+// The pure parts of tambrel-compose: its command line, how many frames a run merges,
+// the window's layout it reproduces, and the progress line.
+
+#include "arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "composer.h"
+#include "progress.h"
+
+namespace tambrel::compose_cli {
+namespace {
+
+ParsedArguments parse(std::vector<std::string_view> args) { return parse_arguments(args); }
+
+ComposeOptions options(std::vector<std::string_view> args) {
+    const ParsedArguments p = parse(args);
+    if (const auto* e = std::get_if<UsageError>(&p)) ADD_FAILURE() << e->message;
+    return std::holds_alternative<ComposeOptions>(p) ? std::get<ComposeOptions>(p)
+                                                     : ComposeOptions{};
+}
+
+std::string usage_error(std::vector<std::string_view> args) {
+    const ParsedArguments p = parse(args);
+    const auto* e = std::get_if<UsageError>(&p);
+    return e ? e->message : "(accepted)";
+}
+
+TEST(ComposeArguments, DefaultsAndEverySpellingOfTheOptions) {
+    const ComposeOptions d = options({"clip.avi", "-o", "out.png"});
+    EXPECT_EQ(d.clip, "clip.avi");
+    EXPECT_EQ(d.output, "out.png");
+    EXPECT_EQ(d.start, 0);
+    EXPECT_EQ(d.step, 1);
+    EXPECT_EQ(d.count, std::nullopt);
+    EXPECT_EQ(d.priority, Priority::White);
+    EXPECT_FALSE(d.as_shown);
+
+    ComposeOptions all;
+    all.clip = "c.avi";
+    all.output = "o.bmp";
+    all.start = 12;
+    all.step = 3;
+    all.count = 7;
+    all.priority = Priority::Black;
+    all.as_shown = true;
+    EXPECT_EQ(options({"--as-shown", "--output", "o.bmp", "--start", "12", "c.avi", "--step", "3",
+                       "--count", "7", "--priority", "black"}),
+              all);
+    EXPECT_EQ(options({"c.avi", "-oo.bmp", "--start=12", "--step=3", "--count=7",
+                       "--priority=black", "--as-shown"}),
+              all);
+    EXPECT_EQ(options({"--output=o.bmp", "--start", "12", "--step", "3", "--count", "7",
+                       "--priority", "black", "--as-shown", "--", "c.avi"}),
+              all);
+    // After "--" a name may start with a dash; a lone "-" is a name anyway.
+    EXPECT_EQ(options({"-o", "o.png", "--", "--odd.avi"}).clip, "--odd.avi");
+    EXPECT_EQ(options({"-o", "o.png", "-"}).clip, "-");
+    EXPECT_EQ(options({"c.avi", "-o", "o.png", "--priority", "white"}).priority, Priority::White);
+    EXPECT_EQ(options({"c.avi", "-o", "o.png", "--start", "0", "--step", "2147483647"}).step,
+              kMaxOptionValue);
+}
+
+TEST(ComposeArguments, HelpWhereverItStandsBeforeAProblem) {
+    EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"--help"})));
+    EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"-h"})));
+    EXPECT_FALSE(std::holds_alternative<HelpRequest>(parse({"c.avi", "--step", "0x", "--help"})));
+    EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"c.avi", "--help", "--bogus"})));
+    EXPECT_EQ(usage_error({"--help=yes"}), "--help takes no value");
+}
+
+TEST(ComposeArguments, EachProblemIsNamed) {
+    EXPECT_EQ(usage_error({}), "no clip given (see --help)");
+    EXPECT_EQ(usage_error({"c.avi"}), "no output given: -o OUT");
+    EXPECT_EQ(usage_error({"c.avi", "-o"}), "-o needs a value");
+    EXPECT_EQ(usage_error({"c.avi", "--output="}), "the output's name is empty");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--step"}), "--step needs a value");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--bogus"}),
+              "unknown option '--bogus' (see --help)");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--bogus=1"}),
+              "unknown option '--bogus' (see --help)");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "-x"}), "unknown option '-x' (see --help)");
+    EXPECT_EQ(usage_error({"c.avi", "d.avi", "-o", "x"}),
+              "only one clip may be given ('c.avi' and 'd.avi')");
+    EXPECT_EQ(usage_error({"", "-o", "x"}), "the clip's name is empty");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--as-shown=1"}), "--as-shown takes no value");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "-o", "y"}), "-o is given more than once");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--output", "y"}),
+              "--output is given more than once");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--priority", "White"}),
+              "--priority needs white or black, not 'White'");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--step", "0"}),
+              "--step needs a whole number from 1 to 2147483647, not '0'");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--start", "-1"}),
+              "--start needs a whole number from 0 to 2147483647, not '-1'");
+    for (std::string_view bad :
+         {"", "+3", " 3", "3 ", "3.0", "1e3", "0x10", "2147483648", "99999999999999999999"})
+        EXPECT_NE(usage_error({"c.avi", "-o", "x", "--count", bad}), "(accepted)") << bad;
+}
+
+TEST(ComposeRun, FramesMergedStopAtTheEndAndAtTheCount) {
+    EXPECT_EQ(frames_in_run(300, 0, 1, std::nullopt), 300);
+    EXPECT_EQ(frames_in_run(300, 0, 3, std::nullopt), 100);  // 0, 3, ... 297
+    EXPECT_EQ(frames_in_run(300, 1, 3, std::nullopt), 100);  // 1 ... 298
+    EXPECT_EQ(frames_in_run(300, 3, 3, std::nullopt), 99);   // 3 ... 297
+    EXPECT_EQ(frames_in_run(300, 299, 1, std::nullopt), 1);
+    EXPECT_EQ(frames_in_run(300, 300, 1, std::nullopt), 0);
+    EXPECT_EQ(frames_in_run(300, 0, 1000, std::nullopt), 1);
+    EXPECT_EQ(frames_in_run(300, 10, 5, 4), 4);
+    EXPECT_EQ(frames_in_run(20, 15, 4, 50), 2);
+    EXPECT_EQ(frames_in_run(0, 0, 1, std::nullopt), 0);
+    EXPECT_EQ(frames_in_run(2147483647, 2147483646, 2147483647, std::nullopt), 1);
+}
+
+TEST(ComposeRun, TheWindowsPicturesAtStartUp) {
+    const WindowLayout w = window_layout();
+    EXPECT_EQ(w.frame_area, QSize(316, 236));
+    EXPECT_EQ(w.composite, QSize(366, 286));
+    EXPECT_EQ(w.merge_region, QSize(313, 233));
+}
+
+TEST(ComposeProgress, BarPercentageAndCount) {
+    EXPECT_EQ(progress_line(0, 300, 10), "[          ]   0%  0/300 frames");
+    EXPECT_EQ(progress_line(150, 300, 10), "[=====>    ]  50%  150/300 frames");
+    EXPECT_EQ(progress_line(299, 300, 10), "[=========>]  99%  299/300 frames");
+    EXPECT_EQ(progress_line(300, 300, 10), "[==========] 100%  300/300 frames");
+    EXPECT_EQ(progress_line(1, 1, 4), "[====] 100%  1/1 frames");
+}
+
+}  // namespace
+}  // namespace tambrel::compose_cli

@@ -1,0 +1,56 @@
+#pragma once
+// The command line of tambrel-compose, read into settings without touching any file.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "compose/blend.h"
+
+namespace tambrel::compose_cli {
+
+// Exit statuses, as --help documents them.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitClip = 3;
+inline constexpr int kExitOutput = 4;
+
+// Largest frame number or count the options take.
+inline constexpr int64_t kMaxOptionValue = 2147483647;
+
+struct ComposeOptions {
+    std::string clip;
+    std::string output;
+    int64_t start = 0;
+    int64_t step = 1;
+    std::optional<int64_t> count;  // frames merged, the seed included; none: to the end
+    Priority priority = Priority::White;
+    bool as_shown = false;
+    bool operator==(const ComposeOptions&) const = default;
+};
+
+struct HelpRequest {
+    bool operator==(const HelpRequest&) const = default;
+};
+
+// One line, without the program's name or a newline.
+struct UsageError {
+    std::string message;
+    bool operator==(const UsageError&) const = default;
+};
+
+using ParsedArguments = std::variant<ComposeOptions, HelpRequest, UsageError>;
+
+// `args` excludes the program's name. Options may come before or after the clip, with
+// their value as the next argument or after '=' ("--step=3", "-oOUT"); "--" ends the
+// options. The first problem found is reported; -h/--help is honoured where it appears
+// before any problem.
+ParsedArguments parse_arguments(std::span<const std::string_view> args);
+
+// The text of --help.
+std::string_view help_text();
+
+}  // namespace tambrel::compose_cli
