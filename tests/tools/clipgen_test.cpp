@@ -111,6 +111,18 @@ TEST(FrameNumberBand, RejectsPicturesThatCarryNoValidNumber) {
     }
 }
 
+TEST(FrameNumberBand, CanBeLeftOutForTheSample) {
+    ClipOptions options;
+    options.motion = Motion::Pendulum;
+    options.width = 640;
+    options.height = 480;
+    options.frame_number_band = false;
+    const QImage frame = render_frame(options, 12);
+    EXPECT_EQ(read_frame_number(frame), -1);
+    // The top edge is plain field, with no white cells.
+    for (int x = 0; x < frame.width(); x += 7) EXPECT_LT(qGray(frame.pixel(x, 2)), 64) << x;
+}
+
 TEST(FrameNumberBand, BobStaysClearOfTheBandAndInsideThePicture) {
     for (QSize size : {QSize(96, 72), QSize(161, 121), QSize(640, 480)}) {
         ClipOptions options;

@@ -38,6 +38,8 @@ struct ClipOptions {
     int keyframe_interval = 12;  // gop size
     bool audio = false;          // PCM s16le mono 8 kHz track, interleaved
     Motion motion = Motion::Bob;
+    // The frame-number band; the sample for students goes without it.
+    bool frame_number_band = true;
     // Pendulum mode physics
     double pendulum_length_m = 0.5, amplitude_deg = 20, pixels_per_metre = 600;
 };

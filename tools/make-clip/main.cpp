@@ -71,6 +71,7 @@ void print_help() {
         "  --frames N        number of frames (default 30, with --pendulum 300)\n"
         "  --gop N           key frame interval (default 12)\n"
         "  --audio           add a PCM track (16-bit mono 8 kHz, a 440 Hz tone)\n"
+        "  --no-band         leave out the frame-number band along the top edge\n"
         "  --pendulum        a simulated pendulum instead of the bouncing bob\n"
         "  --length M        pendulum length in metres (default %.2f)\n"
         "  --amplitude DEG   release angle in degrees (default %.0f)\n"
@@ -161,6 +162,8 @@ Parsed parse(const std::vector<std::string_view>& args) {
             o.keyframe_interval = *n;
         } else if (arg == "--audio") {
             o.audio = true;
+        } else if (arg == "--no-band") {
+            o.frame_number_band = false;
         } else if (arg == "--pendulum") {
             o.motion = Motion::Pendulum;
         } else if (arg == "--length") {

@@ -254,7 +254,7 @@ void draw_scene(QImage& image, const ClipOptions& options, int frame, QPointF bo
     painter.setBrush(field_colour);
     painter.drawRect(QRectF(0, 0, options.width, layout.motion_top));
     painter.end();
-    draw_frame_number(image, frame);
+    if (options.frame_number_band) draw_frame_number(image, frame);
 }
 
 QImage render_frame(const ClipOptions& options, int frame) {
