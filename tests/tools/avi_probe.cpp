@@ -10,6 +10,8 @@ extern "C" {
 
 #include <memory>
 
+#include "media/service/av_ptr.h"
+
 namespace tambrel::testing {
 
 namespace {
@@ -20,24 +22,12 @@ std::string av_error(int code) {
     return text;
 }
 
-struct InputClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct BsfFree {
-    void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
+using av::BsfFree;
+using av::CodecFree;
+using av::FrameFree;
+using av::InputClose;
+using av::PacketFree;
+using av::SwsFree;
 
 std::unique_ptr<AVCodecContext, CodecFree> open_decoder(const AVStream* stream,
                                                         std::string& error) {

@@ -20,6 +20,7 @@ extern "C" {
 #include <numbers>
 #include <unordered_map>
 
+#include "media/service/av_ptr.h"
 #include "packed_bframes.h"
 #include "scene.h"
 
@@ -79,18 +80,6 @@ std::string failure(std::string_view what, int code) {
     return std::string(what) + ": " + av_error(code);
 }
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwsFree {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct FormatFree {
     // Closing here only happens on failure (the file is then removed); success closes and
     // checks explicitly.
@@ -99,10 +88,10 @@ struct FormatFree {
         avformat_free_context(f);
     }
 };
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+using CodecContextPtr = av::CodecPtr;
+using av::FramePtr;
+using av::PacketPtr;
+using av::SwsPtr;
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatFree>;
 
 AVRational frame_period(const ClipOptions& options) {

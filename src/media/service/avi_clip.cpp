@@ -1,4 +1,5 @@
 #include "media/service/avi_clip.h"
+#include "media/service/av_ptr.h"
 
 #include "media/service/frame_digest.h"
 
@@ -24,24 +25,6 @@ namespace tambrel::media {
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct BsfFreer {
-    void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct SwsFreer {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 using FramePtr = std::shared_ptr<AVFrame>;
 
@@ -69,7 +52,7 @@ void quiet_libav() {
 }
 
 FramePtr take_frame(AVFrame* from) {
-    FramePtr f(av_frame_alloc(), FrameFreer{});
+    FramePtr f(av_frame_alloc(), av::FrameFree{});
     if (!f) return nullptr;
     av_frame_move_ref(f.get(), from);
     return f;
@@ -169,12 +152,12 @@ std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par)
 }  // namespace
 
 struct AviClip::Impl {
-    std::unique_ptr<AVFormatContext, FormatCloser> fmt;
-    std::unique_ptr<AVCodecContext, CodecFreer> dec;
-    std::unique_ptr<AVBSFContext, BsfFreer> bsf;  // only for MPEG-4 Part 2
-    std::unique_ptr<AVPacket, PacketFreer> pkt;
-    std::unique_ptr<AVFrame, FrameFreer> work;
-    std::unique_ptr<SwsContext, SwsFreer> sws[2];
+    av::InputPtr fmt;
+    av::CodecPtr dec;
+    av::BsfPtr bsf;  // only for MPEG-4 Part 2
+    av::PacketPtr pkt;
+    av::FramePtr work;
+    av::SwsPtr sws[2];
     int vs = -1;
     AVRational frame_duration{1, 25};
     FrameIndex index;
