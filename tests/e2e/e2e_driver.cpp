@@ -134,6 +134,7 @@ class Scenario {
     std::map<int, QImage> readout_looks_;
     QTextStream* index_ = nullptr;
     QFile index_file_;
+    QTextStream index_stream_;  // outlives run(), so the failure path can still write
     int seed_frame_ = -1, end_frame_ = -1;
     QImage final_clipboard_;
     int shot_number_ = 0;
@@ -701,8 +702,8 @@ void Scenario::run() {
     index_file_.setFileName(dir_.filePath(QStringLiteral("screenshots.txt")));
     if (!index_file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         fail(QStringLiteral("cannot write into %1").arg(dir_.path()));
-    QTextStream index(&index_file_);
-    index_ = &index;
+    index_stream_.setDevice(&index_file_);
+    index_ = &index_stream_;
     make_clips();
     step1_start();
     step2_open();
