@@ -26,7 +26,7 @@ struct RawAvi {
 // Grey level of frame k in files from raw_avi.
 inline int raw_grey(int k) { return (k * 16 + 8) % 256; }
 
-QByteArray raw_avi(const RawAvi& spec);
+QByteArray raw_avi(const RawAvi& layout);
 
 // Offset of the first chunk or list whose four-character code is `fourcc` at or after
 // `from`, walking the RIFF structure (so data bytes are never mistaken for a code).

@@ -129,35 +129,35 @@ std::vector<Refused> refused_files(BadFiles& t,
                    MediaError::NotPlayable});
     out.push_back({"audio stream only",
                    [=] {
-                       RawAvi spec;
-                       spec.video = false;
-                       spec.audio = true;
-                       return file("audio.avi", raw_avi(spec));
+                       RawAvi layout;
+                       layout.video = false;
+                       layout.audio = true;
+                       return file("audio.avi", raw_avi(layout));
                    },
                    MediaError::NotPlayable});
     out.push_back({"header claims 100000 x 100000 pixels",
                    [=] {
-                       RawAvi spec;
-                       spec.header_width = 100000;
-                       spec.header_height = 100000;
-                       return file("absurd.avi", raw_avi(spec));
+                       RawAvi layout;
+                       layout.header_width = 100000;
+                       layout.header_height = 100000;
+                       return file("absurd.avi", raw_avi(layout));
                    },
                    MediaError::NotPlayable});
     out.push_back({"16385 pixels wide",
                    [=] {
-                       RawAvi spec;
-                       spec.width = 16385;
-                       spec.height = 2;
-                       spec.frames = 2;
-                       return file("wide.avi", raw_avi(spec));
+                       RawAvi layout;
+                       layout.width = 16385;
+                       layout.height = 2;
+                       layout.frames = 2;
+                       return file("wide.avi", raw_avi(layout));
                    },
                    MediaError::NotPlayable});
     out.push_back({"over 64 megapixels claimed",
                    [=] {
-                       RawAvi spec;
-                       spec.header_width = 8192;
-                       spec.header_height = 8193;
-                       return file("mp.avi", raw_avi(spec));
+                       RawAvi layout;
+                       layout.header_width = 8192;
+                       layout.header_height = 8193;
+                       return file("mp.avi", raw_avi(layout));
                    },
                    MediaError::NotPlayable});
     out.push_back({"directory named x.avi",

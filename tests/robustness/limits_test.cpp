@@ -51,11 +51,11 @@ TEST_F(Limits, PictureSizeAtTheBoundOpensAndBeyondItIsRefused) {
     for (const Case c : {Case{16384, 2, true}, Case{2, 16384, true}, Case{16385, 2, false},
                          Case{2, 16385, false}}) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
-        RawAvi spec;
-        spec.width = c.width;
-        spec.height = c.height;
-        spec.frames = 2;
-        const Answer a = s.open(file("side.avi", raw_avi(spec)));
+        RawAvi layout;
+        layout.width = c.width;
+        layout.height = c.height;
+        layout.frames = 2;
+        const Answer a = s.open(file("side.avi", raw_avi(layout)));
         if (c.opens) {
             EXPECT_EQ(a.rc, 0);
             EXPECT_EQ(s.send("step avfile").rc, 0);
@@ -74,10 +74,10 @@ TEST_F(Limits, HugeClaimedPictureIsRefusedBeforeAllocating) {
     Session s;
     const long before = peak_rss_kb();
     for (const auto& [w, h] : {std::pair{16000, 16000}, std::pair{8192, 8193}}) {
-        RawAvi spec;
-        spec.header_width = w;
-        spec.header_height = h;
-        const Answer a = s.open(file("claims.avi", raw_avi(spec)));
+        RawAvi layout;
+        layout.header_width = w;
+        layout.header_height = h;
+        const Answer a = s.open(file("claims.avi", raw_avi(layout)));
         EXPECT_EQ(a.rc, media::code(MediaError::NotPlayable));
     }
     EXPECT_LT(peak_rss_kb() - before, 64 * 1024);
@@ -122,11 +122,11 @@ TEST_F(Limits, DecodedPictureCacheKeepsToItsBound) {
 // More than 32767 frames: the length does not fit the bar. The clip is open and fitted to
 // Picture1; the bar, the timer, Label1 and the buttons keep what they had; one beep.
 TEST_F(Limits, ClipLongerThanTheBarTakesTheOverflowPath) {
-    RawAvi spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.frames = 40000;
-    const QString long_clip = file("long.avi", raw_avi(spec));
+    RawAvi layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.frames = 40000;
+    const QString long_clip = file("long.avi", raw_avi(layout));
     RawAvi short_spec;
     short_spec.frames = 30;
     const QString short_clip = file("short.avi", raw_avi(short_spec));
@@ -166,9 +166,9 @@ TEST_F(Limits, ClipLongerThanTheBarTakesTheOverflowPath) {
 // A header that claims 2147483647 frames over ten: the clip opens (its ten frames are
 // there), the window takes the overflow path, and frames past the tenth fail.
 TEST_F(Limits, AbsurdFrameCountInTheHeader) {
-    RawAvi spec;
-    spec.header_frames = 0x7fffffff;
-    const QString lying = file("count.avi", raw_avi(spec));
+    RawAvi layout;
+    layout.header_frames = 0x7fffffff;
+    const QString lying = file("count.avi", raw_avi(layout));
     Session s;
     ASSERT_EQ(s.open(lying).rc, 0);
     EXPECT_EQ(s.send("seek avfile to 9").rc, 0);
