@@ -14,8 +14,8 @@
 #include <string>
 
 #include "core/surface.h"
-#include "media/service/avi_clip.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_clip.h"
+#include "media/service/video_device.h"
 
 using namespace tambrel;
 using namespace tambrel::media;
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fclose(f);
     }
     MediaError error = MediaError::None;
-    auto device = AviDevice::open(path, nullptr, error);
+    auto device = VideoDevice::open(path, nullptr, error);
     if (!device) {
         require(error == MediaError::NotPlayable || error == MediaError::FileNotFound,
                 "refused open without a refusal number");

@@ -19,13 +19,13 @@
 
 #include "clipgen.h"
 #include "core/handles.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 #include "media/service/command_service.h"
 #include "media/service/path_codec.h"
 
 namespace {
 
-using tambrel::media::AviClip;
+using tambrel::media::VideoClip;
 using tambrel::media::CommandService;
 
 struct Clip {
@@ -83,7 +83,7 @@ enum class Op { Forward, Backward, Seek };
 
 // Times `samples` requests of one kind. Forward and backward steps run as one walk each
 // from a start inside the second group of pictures; seeks go to random frames.
-Figures measure(CommandService& service, AviClip& clip, Op op, int samples, int64_t length) {
+Figures measure(CommandService& service, VideoClip& clip, Op op, int samples, int64_t length) {
     std::mt19937 rng(2024);
     // Inside the second group of pictures, where a naive request decodes the most.
     const int64_t middle = std::min<int64_t>(length - 1, 480);
@@ -109,7 +109,7 @@ void compare(const Clip& clip, int samples, int naive_samples) {
     tambrel::HandleTable handles;
     CommandService service(handles);
     run(service, "open " + tambrel::media::encode_command_path(clip.path) + " alias avfile");
-    AviClip& c = service.device("avfile")->clip();
+    VideoClip& c = service.device("avfile")->clip();
     const int64_t length = c.length();
     std::printf("\n%s (%lld frames, %zu keyframes, decoder delay %lld)\n", clip.label.c_str(),
                 static_cast<long long>(length), c.index().key_count(),
@@ -126,7 +126,7 @@ void compare(const Clip& clip, int samples, int naive_samples) {
     size_t cache_peak = 0;
     for (const auto& o : ops) {
         c.set_naive(false);
-        c.set_cache_bound(AviClip::kDefaultCacheBound);
+        c.set_cache_bound(VideoClip::kDefaultCacheBound);
         const Figures ours = measure(service, c, o.op, samples, length);
         cache_peak = std::max(cache_peak, c.cache_bytes());
         c.set_naive(true);

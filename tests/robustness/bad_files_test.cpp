@@ -24,7 +24,7 @@
 #include "avi_bytes.h"
 #include "clipgen.h"
 #include "core/surface.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 #include "session.h"
 
 using namespace tambrel;

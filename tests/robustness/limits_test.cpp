@@ -15,8 +15,8 @@
 #include "avi_bytes.h"
 #include "clipgen.h"
 #include "core/surface.h"
-#include "media/service/avi_clip.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_clip.h"
+#include "media/service/video_device.h"
 #include "session.h"
 
 using namespace tambrel;
@@ -93,9 +93,9 @@ TEST_F(Limits, DecodedPictureCacheKeepsToItsBound) {
     o.keyframe_interval = 24;
     ASSERT_FALSE(clipgen::write_clip(o));
     MediaError error = MediaError::None;
-    auto clip = media::AviClip::open(o.path, error);
+    auto clip = media::VideoClip::open(o.path, error);
     ASSERT_TRUE(clip);
-    EXPECT_LE(clip->cache_bound(), media::AviClip::kDefaultCacheBound);
+    EXPECT_LE(clip->cache_bound(), media::VideoClip::kDefaultCacheBound);
     // Room for about four pictures of 320 x 240 in 4:2:0.
     const size_t bound = 4 * 320 * 240 * 3 / 2 + 4096;
     clip->set_cache_bound(bound);
@@ -110,7 +110,7 @@ TEST_F(Limits, DecodedPictureCacheKeepsToItsBound) {
         ASSERT_EQ(clip->go_to(n), MediaError::None);
         peak = std::max(peak, clip->cache_bytes());
         if (n % 8 == 0) {
-            ASSERT_EQ(clip->draw(picture, picture.rect(), media::AviClip::Scaler::Surface),
+            ASSERT_EQ(clip->draw(picture, picture.rect(), media::VideoClip::Scaler::Surface),
                       MediaError::None);
             EXPECT_EQ(clipgen::read_frame_number(picture), n);
         }
@@ -150,7 +150,7 @@ TEST_F(Limits, ClipLongerThanTheBarTakesTheOverflowPath) {
     EXPECT_EQ(w.form->Command3->isEnabled(), step);
     EXPECT_EQ(w.form->CmdGosei->isEnabled(), gosei);
     EXPECT_EQ(w.form->Cmd_Reserve->isEnabled(), rewind);
-    media::AviDevice* device = w.service.device("avfile");
+    media::VideoDevice* device = w.service.device("avfile");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->length(), 40000);
     EXPECT_EQ(device->destination(),

@@ -17,7 +17,7 @@
 
 #include "avi_bytes.h"
 #include "clipgen.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 #include "session.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -16,7 +16,7 @@
 #include "core/surface.h"
 #include "measure/axes_geometry.h"
 #include "measure/axes_paint.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 #include "media/service/command_service.h"
 #include "media/service/path_codec.h"
 
@@ -63,7 +63,7 @@ class ServiceClip {
         return run_line(std::string(verb) + ' ' + kAlias + rest);
     }
     const std::string& reply() const { return reply_; }
-    media::AviDevice& device() { return *service_.device(kAlias); }
+    media::VideoDevice& device() { return *service_.device(kAlias); }
     HandleTable& handles() { return handles_; }
 
     std::string error_text(int32_t rc) {

@@ -137,8 +137,8 @@ ParseResult parse_command(std::string_view text) {
     if (same_word(verb, "open")) return parse_open(w);
 
     // Every other command names its device next.
-    static constexpr std::string_view kVerbs[] = {"close", "put",  "status", "play",  "pause",
-                                                  "stop",  "step", "seek",   "update"};
+    static constexpr std::string_view kVerbs[] = {"close", "put",  "status", "play",   "pause",
+                                                  "stop",  "step", "seek",   "update", "where"};
     bool known = false;
     for (const auto v : kVerbs) known = known || same_word(verb, v);
     if (!known) return fail(MediaError::UnknownCommand);
@@ -152,11 +152,19 @@ ParseResult parse_command(std::string_view text) {
     }
     if (same_word(verb, "put")) return parse_put(w, std::move(alias));
     if (same_word(verb, "status")) {
-        if (extra != 1) return fail(MediaError::BadParameter);
-        if (same_word(words[2], "length"))
-            return ok(StatusCommand{std::move(alias), StatusItem::Length});
-        if (same_word(words[2], "position"))
-            return ok(StatusCommand{std::move(alias), StatusItem::Position});
+        if (extra == 1) {
+            if (same_word(words[2], "length"))
+                return ok(StatusCommand{std::move(alias), StatusItem::Length});
+            if (same_word(words[2], "position"))
+                return ok(StatusCommand{std::move(alias), StatusItem::Position});
+            if (same_word(words[2], "time"))
+                return ok(StatusCommand{std::move(alias), StatusItem::Time});
+        } else if (extra == 2 && same_word(words[3], "rate")) {
+            if (same_word(words[2], "frame"))
+                return ok(StatusCommand{std::move(alias), StatusItem::FrameRate});
+            if (same_word(words[2], "capture"))
+                return ok(StatusCommand{std::move(alias), StatusItem::CaptureRate});
+        }
         return fail(MediaError::BadParameter);
     }
     if (same_word(verb, "play")) {
@@ -182,6 +190,10 @@ ParseResult parse_command(std::string_view text) {
         if (overflow) return fail(MediaError::OutOfRange);
         if (!frame) return fail(MediaError::BadParameter);
         return ok(SeekCommand{std::move(alias), *frame});
+    }
+    if (same_word(verb, "where")) {
+        if (extra != 1 || !same_word(words[2], "source")) return fail(MediaError::BadParameter);
+        return ok(WhereCommand{std::move(alias)});
     }
     // update
     if (extra != 2 || !same_word(words[2], "hdc")) return fail(MediaError::BadParameter);

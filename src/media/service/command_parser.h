@@ -37,8 +37,10 @@ struct DestinationCommand {
     std::string alias;
     std::optional<DestinationRect> rect;
 };
-enum class StatusItem { Length, Position };
-// "status <alias> length|position"
+// length, position: frames. frame rate, capture rate: frames per second as decimal
+// text. time: milliseconds of the current frame from frame 0, as decimal text.
+enum class StatusItem { Length, Position, FrameRate, CaptureRate, Time };
+// "status <alias> length|position|frame rate|capture rate|time"
 struct StatusCommand {
     std::string alias;
     StatusItem item = StatusItem::Length;
@@ -65,6 +67,10 @@ struct SeekCommand {
     std::string alias;
     int64_t frame = 0;
 };
+// "where <alias> source": "0 0 W H", the picture as it is shown (upright, square pixels).
+struct WhereCommand {
+    std::string alias;
+};
 // "update <alias> hdc <device-context handle>"
 struct UpdateCommand {
     std::string alias;
@@ -73,7 +79,7 @@ struct UpdateCommand {
 
 using Command =
     std::variant<OpenCommand, CloseCommand, DestinationCommand, StatusCommand, PlayCommand,
-                 PauseCommand, StopCommand, StepCommand, SeekCommand, UpdateCommand>;
+                 PauseCommand, StopCommand, StepCommand, SeekCommand, UpdateCommand, WhereCommand>;
 
 struct ParseResult {
     std::optional<Command> command;  // set exactly when error is None

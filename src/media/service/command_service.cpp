@@ -1,15 +1,28 @@
 #include "media/service/command_service.h"
 
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
 #include "core/surface.h"
-#include "media/service/avi_device.h"
 #include "media/service/command_parser.h"
+#include "media/service/video_device.h"
 
 namespace tambrel::media {
 
 namespace {
+// Decimal text with at most `decimals` places and no trailing zeros: "30", "29.97".
+std::string decimal_text(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string out(text);
+    if (out.find('.') != std::string::npos) {
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+}
+
 std::string folded(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -30,7 +43,7 @@ void copy_reply(std::string_view text, char* buffer, size_t capacity) {
 CommandService::CommandService(const HandleTable& handles) : handles_(handles) {}
 CommandService::~CommandService() = default;
 
-AviDevice* CommandService::device(std::string_view alias) const {
+VideoDevice* CommandService::device(std::string_view alias) const {
     const auto it = devices_.find(folded(alias));
     return it == devices_.end() ? nullptr : it->second.get();
 }
@@ -63,7 +76,7 @@ int32_t CommandService::execute(std::string_view text, std::string& reply) {
             if (!parent) return code(MediaError::UnknownHandle);
         }
         MediaError error = MediaError::None;
-        auto device = AviDevice::open(open->path, parent, error);
+        auto device = VideoDevice::open(open->path, parent, error);
         if (!device) return code(error);
         devices_.emplace(open->alias, std::move(device));
         return 0;
@@ -71,7 +84,7 @@ int32_t CommandService::execute(std::string_view text, std::string& reply) {
 
     const auto it = devices_.find(alias_of(command));
     if (it == devices_.end()) return code(MediaError::NotOpen);
-    AviDevice& device = *it->second;
+    VideoDevice& device = *it->second;
 
     const MediaError result = std::visit(
         [&](const auto& c) -> MediaError {
@@ -85,9 +98,29 @@ int32_t CommandService::execute(std::string_view text, std::string& reply) {
                 device.set_destination(rect);
                 return MediaError::None;
             } else if constexpr (std::is_same_v<T, StatusCommand>) {
-                const int64_t value =
-                    c.item == StatusItem::Length ? device.length() : device.position();
-                reply = std::to_string(value);
+                switch (c.item) {
+                    case StatusItem::Length:
+                        reply = std::to_string(device.length());
+                        break;
+                    case StatusItem::Position:
+                        reply = std::to_string(device.position());
+                        break;
+                    case StatusItem::FrameRate:
+                        reply = decimal_text(device.clip().frame_rate(), 3);
+                        break;
+                    case StatusItem::CaptureRate:
+                        reply = decimal_text(device.clip().capture_rate(), 3);
+                        break;
+                    case StatusItem::Time:
+                        reply = decimal_text(
+                            static_cast<double>(device.clip().time_us(device.position())) / 1000.0,
+                            3);
+                        break;
+                }
+                return MediaError::None;
+            } else if constexpr (std::is_same_v<T, WhereCommand>) {
+                const QSize size = device.clip().size();
+                reply = "0 0 " + std::to_string(size.width()) + ' ' + std::to_string(size.height());
                 return MediaError::None;
             } else if constexpr (std::is_same_v<T, PlayCommand>) {
                 return device.play();

@@ -13,7 +13,7 @@
 
 namespace tambrel::media {
 
-class AviDevice;
+class VideoDevice;
 
 class CommandService : public MediaService {
   public:
@@ -30,11 +30,11 @@ class CommandService : public MediaService {
     int32_t execute(std::string_view command, std::string& reply);
 
     // The device open under `alias` (any case), or nullptr. For tools and benchmarks.
-    AviDevice* device(std::string_view alias) const;
+    VideoDevice* device(std::string_view alias) const;
 
   private:
     const HandleTable& handles_;
-    std::map<std::string, std::unique_ptr<AviDevice>, std::less<>> devices_;
+    std::map<std::string, std::unique_ptr<VideoDevice>, std::less<>> devices_;
 };
 
 // Copies `text` into a caller's byte buffer of `capacity` (NUL included), cut at a

@@ -107,7 +107,7 @@ TEST_P(ClipTest, LengthPositionStepsAndSeeksLandOnTheRightPicture) {
 }
 
 TEST_P(ClipTest, SeekGivesExactlyThePictureThatSteppingReaches) {
-    AviClip& clip = h.device().clip();
+    VideoClip& clip = h.device().clip();
     std::vector<uint64_t> stepped{clip.picture_digest()};
     for (int n = 1; n < kFrames; ++n) {
         ASSERT_EQ(h.send("step avfile").rc, 0);
@@ -127,7 +127,7 @@ TEST_P(ClipTest, SeekGivesExactlyThePictureThatSteppingReaches) {
 }
 
 TEST_P(ClipTest, DecodeCostsStayWithinOneGroupOfPictures) {
-    AviClip& clip = h.device().clip();
+    VideoClip& clip = h.device().clip();
     const int64_t delay = clip.decoder_delay();
     // Forward steps: one decode each and no seek.
     ASSERT_EQ(h.send("seek avfile to 3").rc, 0);
@@ -200,7 +200,7 @@ TEST_P(ClipTest, UpdateDrawsIntoTheDestinationRectangleOnly) {
 }
 
 TEST_P(ClipTest, PlaybackFollowsTheClockAndStopsWhereItIs) {
-    AviDevice& device = h.device();
+    VideoDevice& device = h.device();
     int64_t now = 1'000'000'000;
     device.set_clock([&now] { return now; });
     const int64_t period = 1'000'000'000 / 30 + 1;  // generated clips run at 30 fps
@@ -262,7 +262,7 @@ TEST_P(ClipTest, ClipCutShortWithoutIndexIsScannedAndStartPointsChecked) {
     // The header's 40 frames stand; those lost with the cut fail instead of vanishing.
     const int64_t length = cut_h.number("status cut length");
     EXPECT_EQ(length, kFrames);
-    AviClip& clip = cut_h.service.device("cut")->clip();
+    VideoClip& clip = cut_h.service.device("cut")->clip();
     std::vector<uint64_t> stepped{clip.picture_digest()};
     for (int64_t n = 1; n < length; ++n) {
         const Answer a = cut_h.send("step cut");
@@ -297,7 +297,7 @@ TEST_P(ClipTest, DamagedChunkAnswersAlikeOnEveryPathAndSparesTheOtherGroups) {
     // make of it (a refusal, a picture decoded in part, a wrong one), but each frame must
     // answer alike however it is reached, and the groups around the damage keep their
     // pictures.
-    AviClip& whole = h.device().clip();
+    VideoClip& whole = h.device().clip();
     std::vector<uint64_t> reference{whole.picture_digest()};
     for (int n = 1; n < kFrames; ++n) {
         ASSERT_EQ(whole.go_to(n), MediaError::None);
@@ -324,7 +324,7 @@ TEST_P(ClipTest, DamagedChunkAnswersAlikeOnEveryPathAndSparesTheOtherGroups) {
     auto answers = [&](const std::vector<int>& order, size_t cache_bound) {
         std::vector<uint64_t> out(kFrames, 1);
         MediaError error = MediaError::None;
-        const auto clip = AviClip::open(path, error);
+        const auto clip = VideoClip::open(path, error);
         EXPECT_TRUE(clip) << "the damage lies after the start";
         if (!clip) return out;
         clip->set_cache_bound(cache_bound);
@@ -341,8 +341,8 @@ TEST_P(ClipTest, DamagedChunkAnswersAlikeOnEveryPathAndSparesTheOtherGroups) {
     std::vector<int> shuffled = forward;
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
 
-    const std::vector<uint64_t> stepped = answers(forward, AviClip::kDefaultCacheBound);
-    EXPECT_EQ(answers(backward, AviClip::kDefaultCacheBound), stepped) << "stepping back";
+    const std::vector<uint64_t> stepped = answers(forward, VideoClip::kDefaultCacheBound);
+    EXPECT_EQ(answers(backward, VideoClip::kDefaultCacheBound), stepped) << "stepping back";
     EXPECT_EQ(answers(shuffled, 0), stepped) << "seeking without a cache";
     for (int64_t n = 0; n < kFrames; ++n) {
         if (n < group || n >= next_group) {
@@ -380,6 +380,20 @@ TEST_F(ServiceTest, PlaybackRunsOnTheEventLoopAndPauseHoldsThePosition) {
     QCoreApplication::processEvents();
     EXPECT_EQ(h.position(), held);
     EXPECT_FALSE(h.device().playing());
+}
+
+TEST_F(ServiceTest, TimeItemsAndSourceSizeFollowTheClip) {
+    ASSERT_EQ(h.send(ServiceHarness::open_command(clip())).rc, 0);
+    EXPECT_EQ(h.send("status avfile frame rate").reply, "30");
+    EXPECT_EQ(h.send("status avfile capture rate").reply, "30");
+    EXPECT_EQ(h.send("status avfile time").reply, "0");
+    ASSERT_EQ(h.send("seek avfile to 15").rc, 0);
+    EXPECT_EQ(h.send("status avfile time").reply, "500");
+    ASSERT_EQ(h.send("step avfile").rc, 0);
+    EXPECT_EQ(h.send("status avfile time").reply, "533.333");
+    EXPECT_EQ(h.send("where avfile source").reply,
+              "0 0 " + std::to_string(kWidth) + " " + std::to_string(kHeight));
+    EXPECT_EQ(h.send("status nothing time").rc, code(MediaError::NotOpen));
 }
 
 TEST_F(ServiceTest, EveryRefusalHasItsNumberAndText) {

@@ -30,6 +30,15 @@ TEST(CommandParser, EveryVerbIsReadWithoutRegardToCase) {
     EXPECT_EQ(parsed_as<CloseCommand>("CLOSE AvFile").alias, "avfile");
     EXPECT_EQ(parsed_as<StatusCommand>("Status avfile LENGTH").item, StatusItem::Length);
     EXPECT_EQ(parsed_as<StatusCommand>("status avfile position").item, StatusItem::Position);
+    EXPECT_EQ(parsed_as<StatusCommand>("status avfile Frame  Rate").item, StatusItem::FrameRate);
+    EXPECT_EQ(parsed_as<StatusCommand>("STATUS avfile capture rate").item, StatusItem::CaptureRate);
+    EXPECT_EQ(parsed_as<StatusCommand>("status avfile time").item, StatusItem::Time);
+    EXPECT_EQ(error_of("status avfile frame"), MediaError::BadParameter);
+    EXPECT_EQ(error_of("status avfile rate"), MediaError::BadParameter);
+    EXPECT_EQ(error_of("status avfile time rate"), MediaError::BadParameter);
+    EXPECT_EQ(parsed_as<WhereCommand>("Where avfile SOURCE").alias, "avfile");
+    EXPECT_EQ(error_of("where avfile"), MediaError::BadParameter);
+    EXPECT_EQ(error_of("where avfile destination"), MediaError::BadParameter);
     EXPECT_EQ(parsed_as<PlayCommand>("PLAY avfile WINDOW").alias, "avfile");
     EXPECT_EQ(parsed_as<PlayCommand>("play avfile").alias, "avfile");
     EXPECT_EQ(parsed_as<PauseCommand>("Pause avfile").alias, "avfile");

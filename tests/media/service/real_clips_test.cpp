@@ -132,7 +132,7 @@ TEST_P(RealClip, AnswersLengthAndStepsAndSeeksExactly) {
 
     const Reference ref = decode_reference(path.string());
     ASSERT_FALSE(ref.digests.empty()) << name;
-    AviClip& clip = h.device().clip();
+    VideoClip& clip = h.device().clip();
 
     std::vector<uint64_t> stepped{clip.picture_digest()};
     for (int64_t n = 1; n < length; ++n) {

@@ -10,7 +10,7 @@
 
 #include "core/handles.h"
 #include "core/surface.h"
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 #include "media/service/command_service.h"
 #include "media/service/media_errors.h"
 #include "media/service/path_codec.h"
@@ -59,7 +59,7 @@ class ServiceHarness {
         return a.rc == 0 ? std::stoll(a.reply) : -1;
     }
     int64_t position() { return number("status avfile position"); }
-    AviDevice& device() { return *service.device("avfile"); }
+    VideoDevice& device() { return *service.device("avfile"); }
 
     HandleTable handles;
     CommandService service{handles};

@@ -25,7 +25,7 @@ namespace tambrel::media {
 inline constexpr int kMaxFrameSide = 16384;
 inline constexpr int64_t kMaxFramePixels = 64LL * 1024 * 1024;
 
-class AviClip {
+class VideoClip {
   public:
     // Decoded pictures kept for stepping back, by their size in bytes.
     static constexpr size_t kDefaultCacheBound = 128u * 1024 * 1024;
@@ -38,16 +38,22 @@ class AviClip {
 
     // Opens `path` and decodes its first picture. On failure returns nullptr and sets
     // `error` (FileNotFound or NotPlayable).
-    static std::unique_ptr<AviClip> open(const std::string& path, MediaError& error);
-    ~AviClip();
-    AviClip(const AviClip&) = delete;
-    AviClip& operator=(const AviClip&) = delete;
+    static std::unique_ptr<VideoClip> open(const std::string& path, MediaError& error);
+    ~VideoClip();
+    VideoClip(const VideoClip&) = delete;
+    VideoClip& operator=(const VideoClip&) = delete;
 
     int64_t length() const;
     QSize size() const;  // picture size in pixels
-    // One frame lasts frame_num / frame_den seconds.
+    // One frame lasts frame_num / frame_den seconds (the nominal rate).
     int64_t frame_num() const;
     int64_t frame_den() const;
+    // Presentation time of frame n (0 <= n < length) from frame 0, in microseconds.
+    int64_t time_us(int64_t n) const;
+    // Nominal frames per second; the rate the scene was filmed at where the file states
+    // one (slow motion), otherwise the frame rate.
+    double frame_rate() const;
+    double capture_rate() const;
     const FrameIndex& index() const;
     // The display delay of the decoder in frames, measured at open.
     int64_t decoder_delay() const;
@@ -77,7 +83,7 @@ class AviClip {
 
   private:
     struct Impl;
-    explicit AviClip(std::unique_ptr<Impl> impl);
+    explicit VideoClip(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> d_;
 };
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "media/service/avi_clip.h"
+#include "media/service/video_clip.h"
 #include "media/service/media_errors.h"
 
 namespace tambrel {
@@ -29,14 +29,14 @@ struct PlaybackStats {
     int64_t skipped = 0;  // frames passed over without being shown
 };
 
-class AviDevice {
+class VideoDevice {
   public:
     // Opens `path`; with a parent the device gets a video window inside it.
-    static std::unique_ptr<AviDevice> open(const std::string& path, QWidget* parent,
+    static std::unique_ptr<VideoDevice> open(const std::string& path, QWidget* parent,
                                            MediaError& error);
-    ~AviDevice();
-    AviDevice(const AviDevice&) = delete;
-    AviDevice& operator=(const AviDevice&) = delete;
+    ~VideoDevice();
+    VideoDevice(const VideoDevice&) = delete;
+    VideoDevice& operator=(const VideoDevice&) = delete;
 
     int64_t length() const { return clip_->length(); }
     // The current frame; while playing, playback is first brought up to date.
@@ -60,11 +60,11 @@ class AviDevice {
     PlaybackStats playback_stats() const { return stats_; }
     // The monotonic clock playback follows, in nanoseconds (tests drive their own).
     void set_clock(std::function<int64_t()> now_ns);
-    AviClip& clip() { return *clip_; }
+    VideoClip& clip() { return *clip_; }
     QWidget* window() const;
 
   private:
-    AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent);
+    VideoDevice(std::unique_ptr<VideoClip> clip, QWidget* parent);
     MediaError go_to(int64_t n);
     void catch_up();
     void schedule_next();
@@ -73,7 +73,7 @@ class AviDevice {
     int64_t due_ns(int64_t frame) const;  // when `frame` is due, from playback start
     int64_t elapsed_ns() const { return clock_() - play_start_ns_; }
 
-    std::unique_ptr<AviClip> clip_;
+    std::unique_ptr<VideoClip> clip_;
     QPointer<VideoWindow> window_;
     QRect dest_;
     bool playing_ = false;

@@ -1,4 +1,4 @@
-#include "media/service/avi_device.h"
+#include "media/service/video_device.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -9,14 +9,14 @@
 
 namespace tambrel::media {
 
-std::unique_ptr<AviDevice> AviDevice::open(const std::string& path, QWidget* parent,
+std::unique_ptr<VideoDevice> VideoDevice::open(const std::string& path, QWidget* parent,
                                            MediaError& error) {
-    auto clip = AviClip::open(path, error);
+    auto clip = VideoClip::open(path, error);
     if (!clip) return nullptr;
-    return std::unique_ptr<AviDevice>(new AviDevice(std::move(clip), parent));
+    return std::unique_ptr<VideoDevice>(new VideoDevice(std::move(clip), parent));
 }
 
-AviDevice::AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent)
+VideoDevice::VideoDevice(std::unique_ptr<VideoClip> clip, QWidget* parent)
     : clip_(std::move(clip)), dest_(QPoint(0, 0), clip_->size()) {
     clock_ = [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -37,24 +37,24 @@ AviDevice::AviDevice(std::unique_ptr<AviClip> clip, QWidget* parent)
     }
 }
 
-AviDevice::~AviDevice() {
+VideoDevice::~VideoDevice() {
     timer_.stop();
     delete window_.data();  // null when the parent has already taken it down
 }
 
-void AviDevice::set_clock(std::function<int64_t()> now_ns) {
+void VideoDevice::set_clock(std::function<int64_t()> now_ns) {
     halt();
     clock_ = std::move(now_ns);
 }
 
-QWidget* AviDevice::window() const { return window_.data(); }
+QWidget* VideoDevice::window() const { return window_.data(); }
 
-int64_t AviDevice::position() {
+int64_t VideoDevice::position() {
     catch_up();
     return clip_->current();
 }
 
-void AviDevice::set_destination(std::optional<QRect> rect) {
+void VideoDevice::set_destination(std::optional<QRect> rect) {
     dest_ = rect.value_or(QRect(QPoint(0, 0), clip_->size()));
     if (window_) {
         window_->setGeometry(dest_);
@@ -62,20 +62,20 @@ void AviDevice::set_destination(std::optional<QRect> rect) {
     }
 }
 
-MediaError AviDevice::go_to(int64_t n) {
+MediaError VideoDevice::go_to(int64_t n) {
     const auto e = clip_->go_to(n);
     if (e == MediaError::None) refresh_window();
     return e;
 }
 
-void AviDevice::refresh_window() {
+void VideoDevice::refresh_window() {
     if (!window_) return;
     QImage& canvas = window_->canvas(dest_.size());
-    if (clip_->draw(canvas, canvas.rect(), AviClip::Scaler::Window) == MediaError::None)
+    if (clip_->draw(canvas, canvas.rect(), VideoClip::Scaler::Window) == MediaError::None)
         window_->update();
 }
 
-MediaError AviDevice::play() {
+MediaError VideoDevice::play() {
     halt();
     if (clip_->current() >= length() - 1) return MediaError::None;  // nothing left to show
     playing_ = true;
@@ -85,47 +85,47 @@ MediaError AviDevice::play() {
     return MediaError::None;
 }
 
-void AviDevice::halt() {
+void VideoDevice::halt() {
     if (playing_) catch_up();  // stop where the clip stands now, not where it last ticked
     playing_ = false;
     timer_.stop();
 }
 
-MediaError AviDevice::step(bool reverse) {
+MediaError VideoDevice::step(bool reverse) {
     halt();
     const int64_t at = clip_->current();
     const int64_t to = reverse ? std::max<int64_t>(at - 1, 0) : std::min(at + 1, length() - 1);
     return to == at ? MediaError::None : go_to(to);
 }
 
-MediaError AviDevice::seek(int64_t frame) {
+MediaError VideoDevice::seek(int64_t frame) {
     if (frame < 0 || frame > length()) return MediaError::OutOfRange;
     halt();
     return go_to(std::min(frame, length() - 1));
 }
 
-MediaError AviDevice::update(PictureSurface& surface) {
+MediaError VideoDevice::update(PictureSurface& surface) {
     catch_up();
-    const auto e = clip_->draw(surface.target(), dest_, AviClip::Scaler::Surface);
+    const auto e = clip_->draw(surface.target(), dest_, VideoClip::Scaler::Surface);
     if (e == MediaError::None) surface.target_changed();
     return e;
 }
 
-int64_t AviDevice::frames_in(int64_t ns) const {
+int64_t VideoDevice::frames_in(int64_t ns) const {
     // One frame lasts num/den seconds.
     const __int128 n = static_cast<__int128>(ns) * clip_->frame_den();
     const __int128 d = static_cast<__int128>(clip_->frame_num()) * 1'000'000'000;
     return static_cast<int64_t>(n / d);
 }
 
-int64_t AviDevice::due_ns(int64_t frame) const {
+int64_t VideoDevice::due_ns(int64_t frame) const {
     const __int128 n =
         static_cast<__int128>(frame - play_from_) * clip_->frame_num() * 1'000'000'000;
     const __int128 d = clip_->frame_den();
     return static_cast<int64_t>((n + d - 1) / d);
 }
 
-void AviDevice::catch_up() {
+void VideoDevice::catch_up() {
     if (!playing_) return;
     const int64_t last = length() - 1;
     const int64_t elapsed = elapsed_ns();
@@ -164,7 +164,7 @@ void AviDevice::catch_up() {
     if (!playing_) timer_.stop();
 }
 
-void AviDevice::schedule_next() {
+void VideoDevice::schedule_next() {
     if (!playing_) return;
     const int64_t wait_ns = due_ns(clip_->current() + 1) - elapsed_ns();
     timer_.start(static_cast<int>(std::clamp<int64_t>((wait_ns + 999'999) / 1'000'000, 0, 60'000)));

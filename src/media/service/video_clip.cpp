@@ -1,4 +1,4 @@
-#include "media/service/avi_clip.h"
+#include "media/service/video_clip.h"
 #include "media/service/av_ptr.h"
 
 #include "media/service/frame_digest.h"
@@ -151,7 +151,7 @@ std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par)
 
 }  // namespace
 
-struct AviClip::Impl {
+struct VideoClip::Impl {
     av::InputPtr fmt;
     av::CodecPtr dec;
     av::BsfPtr bsf;  // only for MPEG-4 Part 2
@@ -217,7 +217,7 @@ struct AviClip::Impl {
     MediaError decode_to(int64_t p, FramePtr& result);
 };
 
-MediaError AviClip::Impl::start_run(const IndexEntry& k) {
+MediaError VideoClip::Impl::start_run(const IndexEntry& k) {
     const int r = av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BACKWARD);
     positioned = false;
     if (r < 0) {
@@ -242,7 +242,7 @@ MediaError AviClip::Impl::start_run(const IndexEntry& k) {
     return MediaError::None;
 }
 
-int AviClip::Impl::read_video_packet() {
+int VideoClip::Impl::read_video_packet() {
     for (int skipped = 0; skipped < kMaxForeignPackets; ++skipped) {
         const int r = av_read_frame(fmt.get(), pkt.get());
         if (r < 0) return r;
@@ -252,7 +252,7 @@ int AviClip::Impl::read_video_packet() {
     return AVERROR_INVALIDDATA;
 }
 
-bool AviClip::Impl::send_to_decoder(AVPacket* p) {
+bool VideoClip::Impl::send_to_decoder(AVPacket* p) {
     if (!p) {
         if (decoder_eof_sent) return true;
         decoder_eof_sent = true;
@@ -275,7 +275,7 @@ bool AviClip::Impl::send_to_decoder(AVPacket* p) {
 }
 
 // Gives the decoder one more chunk (or the end of the stream). false on a hard error.
-bool AviClip::Impl::feed() {
+bool VideoClip::Impl::feed() {
     if (bsf) {
         const int r = av_bsf_receive_packet(bsf.get(), pkt.get());
         if (r == 0) return send_to_decoder(pkt.get());
@@ -328,7 +328,7 @@ bool AviClip::Impl::feed() {
     return send_to_decoder(pkt.get());
 }
 
-AviClip::Impl::Got AviClip::Impl::receive(FramePtr& out, int64_t packet_limit) {
+VideoClip::Impl::Got VideoClip::Impl::receive(FramePtr& out, int64_t packet_limit) {
     // Each turn either yields a picture or consumes input; the packet limit bounds it.
     for (;;) {
         const int r = avcodec_receive_frame(dec.get(), work.get());
@@ -369,7 +369,7 @@ AviClip::Impl::Got AviClip::Impl::receive(FramePtr& out, int64_t packet_limit) {
     }
 }
 
-int64_t AviClip::Impl::display_of(const AVFrame& f) const {
+int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
     int64_t ts = f.pkt_dts;
     if (ts == AV_NOPTS_VALUE) ts = f.best_effort_timestamp;
     // Pictures drained at the end of the stream carry no time: they follow in order.
@@ -377,12 +377,12 @@ int64_t AviClip::Impl::display_of(const AVFrame& f) const {
     return ts - delay;
 }
 
-void AviClip::Impl::cache_clear() {
+void VideoClip::Impl::cache_clear() {
     cache.clear();
     cache_size = 0;
 }
 
-void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus) {
+void VideoClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus) {
     if (naive || cache.contains(display)) return;
     const size_t bytes = frame_bytes(*f);
     // A picture that would be pushed out again before the decode reaches the target is
@@ -403,7 +403,7 @@ void AviClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus)
     }
 }
 
-MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
+MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
     IndexEntry k = index.key_at_or_before(p);
     int64_t back = 1;  // how far to step back when a start point proves false
     for (int attempt = 0; attempt < kMaxStartAttempts; ++attempt) {
@@ -510,10 +510,10 @@ MediaError AviClip::Impl::decode_to(int64_t p, FramePtr& result) {
 
 // ---------------------------------------------------------------------------------------
 
-AviClip::AviClip(std::unique_ptr<Impl> impl) : d_(std::move(impl)) {}
-AviClip::~AviClip() = default;
+VideoClip::VideoClip(std::unique_ptr<Impl> impl) : d_(std::move(impl)) {}
+VideoClip::~VideoClip() = default;
 
-std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& error) {
+std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error) {
     quiet_libav();
     error = MediaError::FileNotFound;
     unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
@@ -692,35 +692,40 @@ std::unique_ptr<AviClip> AviClip::open(const std::string& path, MediaError& erro
     d->current_pic = pic;
     d->current_frame = 0;
     error = MediaError::None;
-    return std::unique_ptr<AviClip>(new AviClip(std::move(d)));
+    return std::unique_ptr<VideoClip>(new VideoClip(std::move(d)));
 }
 
-int64_t AviClip::length() const { return d_->index.length(); }
-QSize AviClip::size() const { return d_->size; }
-int64_t AviClip::frame_num() const { return d_->frame_duration.num; }
-int64_t AviClip::frame_den() const { return d_->frame_duration.den; }
-const FrameIndex& AviClip::index() const { return d_->index; }
-int64_t AviClip::decoder_delay() const { return d_->delay; }
-int64_t AviClip::current() const { return d_->current_frame; }
-uint64_t AviClip::picture_digest() const {
+int64_t VideoClip::length() const { return d_->index.length(); }
+QSize VideoClip::size() const { return d_->size; }
+int64_t VideoClip::frame_num() const { return d_->frame_duration.num; }
+int64_t VideoClip::frame_den() const { return d_->frame_duration.den; }
+const FrameIndex& VideoClip::index() const { return d_->index; }
+int64_t VideoClip::time_us(int64_t n) const {
+    return av_rescale(n, d_->frame_duration.num * int64_t{1'000'000}, d_->frame_duration.den);
+}
+double VideoClip::frame_rate() const { return av_q2d(av_inv_q(d_->frame_duration)); }
+double VideoClip::capture_rate() const { return frame_rate(); }
+int64_t VideoClip::decoder_delay() const { return d_->delay; }
+int64_t VideoClip::current() const { return d_->current_frame; }
+uint64_t VideoClip::picture_digest() const {
     return d_->current_pic ? frame_digest(*d_->current_pic) : 0;
 }
-AviClip::Counters AviClip::counters() const { return d_->counters; }
-size_t AviClip::cache_bytes() const { return d_->cache_size; }
-size_t AviClip::cache_bound() const { return d_->cache_bound; }
+VideoClip::Counters VideoClip::counters() const { return d_->counters; }
+size_t VideoClip::cache_bytes() const { return d_->cache_size; }
+size_t VideoClip::cache_bound() const { return d_->cache_bound; }
 
-void AviClip::set_cache_bound(size_t bytes) {
+void VideoClip::set_cache_bound(size_t bytes) {
     d_->cache_bound = bytes;
     d_->cache_clear();
 }
 
-void AviClip::set_naive(bool naive) {
+void VideoClip::set_naive(bool naive) {
     d_->naive = naive;
     d_->cache_clear();
     d_->positioned = false;
 }
 
-MediaError AviClip::go_to(int64_t n) {
+MediaError VideoClip::go_to(int64_t n) {
     if (n < 0 || n >= length()) return MediaError::OutOfRange;
     if (d_->trailing_missing && n > d_->index.picture_of(length() - 1))
         return MediaError::DecodeFailed;
@@ -745,7 +750,7 @@ MediaError AviClip::go_to(int64_t n) {
     return MediaError::None;
 }
 
-MediaError AviClip::draw(QImage& target, const QRect& dest, Scaler which) {
+MediaError VideoClip::draw(QImage& target, const QRect& dest, Scaler which) {
     const AVFrame* f = d_->current_pic.get();
     if (!f) return MediaError::DecodeFailed;
     const QRect visible = dest.intersected(target.rect());
