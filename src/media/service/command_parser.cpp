@@ -50,7 +50,10 @@ ParseResult parse_open(std::span<const std::string_view> w) {
     // w[0] is the verb.
     if (w.size() < 2) return fail(MediaError::BadParameter);
     auto path = decode_command_path(w[1]);
-    if (!path || path->empty()) return fail(MediaError::BadParameter);
+    // A NUL would end the path early for the file system: two different commands
+    // would open the same file.
+    if (!path || path->empty() || path->find('\0') != std::string::npos)
+        return fail(MediaError::BadParameter);
     OpenCommand cmd{std::move(*path), {}, {}};
     bool have_alias = false, have_style = false;
     for (size_t i = 2; i < w.size(); ++i) {
@@ -66,8 +69,7 @@ ParseResult parse_open(std::span<const std::string_view> w) {
         } else if (same_word(w[i], "parent") && !cmd.parent) {
             if (++i >= w.size()) return fail(MediaError::BadParameter);
             int32_t handle = 0;
-            if (const auto e = int32_word(w[i], handle); e != MediaError::None)
-                return fail(MediaError::BadParameter);
+            if (const auto e = int32_word(w[i], handle); e != MediaError::None) return fail(e);
             cmd.parent = handle;
         } else {
             return fail(MediaError::BadParameter);
@@ -129,6 +131,10 @@ std::optional<int64_t> parse_integer(std::string_view word, bool* overflow) {
 }
 
 ParseResult parse_command(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) return fail(MediaError::BadParameter);
+    // Line ends of every kind and trailing blanks are not part of the command.
+    while (!text.empty() && (is_blank(text.back()) || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
     const auto words = split_words(text);
     if (words.empty()) return fail(MediaError::UnknownCommand);
     const std::string_view verb = words[0];
@@ -198,7 +204,7 @@ ParseResult parse_command(std::string_view text) {
     // update
     if (extra != 2 || !same_word(words[2], "hdc")) return fail(MediaError::BadParameter);
     int32_t hdc = 0;
-    if (int32_word(words[3], hdc) != MediaError::None) return fail(MediaError::BadParameter);
+    if (const auto e = int32_word(words[3], hdc); e != MediaError::None) return fail(e);
     return ok(UpdateCommand{std::move(alias), hdc});
 }
 

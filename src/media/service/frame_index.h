@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tambrel::media {
@@ -54,5 +55,38 @@ class FrameIndex {
     std::vector<IndexEntry> entries_;        // sorted by slot, unique
     int64_t length_ = 0;
 };
+
+// ---- Containers that stamp each packet with its presentation time ----
+
+// One video packet as the demuxer reads it, in decode order.
+struct PacketInfo {
+    static constexpr int64_t kNoTime = INT64_MIN;
+    int64_t pts = kNoTime;  // presentation stamp in the stream's time base
+    int64_t dts = kNoTime;  // decode stamp
+    int64_t pos = -1;       // byte position in the file; -1 when unknown
+    bool key = false;       // a decoder may start here
+    bool discard = false;   // decoded for the frames that follow, never shown (edit lists)
+};
+
+// How the container finds a packet again: by its decode stamp (MP4/MOV sample tables),
+// its presentation stamp (Matroska cues), or its byte position (streams without an
+// index, such as MPEG transport and program streams).
+enum class SeekBy { Dts, Pts, Byte };
+
+// Frames numbered in presentation order: frame n is the packet with the n-th smallest
+// presentation stamp among those shown. Each entry's stamp is what SeekBy names.
+struct PresentationIndex {
+    FrameIndex index;
+    std::vector<int64_t> pts;  // pts[n] of frame n, in increasing order
+    size_t untimed = 0;        // shown packets left out for carrying no time at all
+    // The frame a decoded picture stamped `pts` is; nullopt when no frame has that stamp.
+    std::optional<int64_t> frame_of(int64_t pts) const;
+};
+
+// Packets without a presentation stamp take their decode stamp when `dts_is_pts` (a
+// stream that does not reorder). A key packet that is never shown (before an edit
+// list's start) passes its start point on to the next shown packet in decode order.
+PresentationIndex presentation_index(std::span<const PacketInfo> packets, SeekBy seek_by,
+                                     bool dts_is_pts);
 
 }  // namespace tambrel::media

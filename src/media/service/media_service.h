@@ -10,7 +10,7 @@
 namespace tambrel::media {
 
 class MediaService {
-public:
+  public:
     virtual ~MediaService() = default;
     virtual int32_t send_string(const char* command, char* reply, size_t capacity) = 0;
     // Writes the text for `code` into `text`; false (and nothing written) for an

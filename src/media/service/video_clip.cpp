@@ -1,30 +1,34 @@
 #include "media/service/video_clip.h"
-#include "media/service/av_ptr.h"
 
+#include "media/service/av_ptr.h"
+#include "media/service/file_source.h"
 #include "media/service/frame_digest.h"
+#include "media/service/picture_pipeline.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <thread>
 
 namespace tambrel::media {
 
 namespace {
-
 
 using FramePtr = std::shared_ptr<AVFrame>;
 
@@ -87,50 +91,6 @@ bool absurd_size(int w, int h) {
            int64_t{w} * h > kMaxFramePixels;
 }
 
-// The full-range "J" formats are deprecated in the scaler; it wants the plain format
-// and the range given separately.
-AVPixelFormat plain_format(AVPixelFormat f, bool& full_range) {
-    switch (f) {
-        case AV_PIX_FMT_YUVJ420P:
-            full_range = true;
-            return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P:
-            full_range = true;
-            return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P:
-            full_range = true;
-            return AV_PIX_FMT_YUV444P;
-        case AV_PIX_FMT_YUVJ440P:
-            full_range = true;
-            return AV_PIX_FMT_YUV440P;
-        case AV_PIX_FMT_YUVJ411P:
-            full_range = true;
-            return AV_PIX_FMT_YUV411P;
-        default:
-            return f;
-    }
-}
-
-int sws_matrix(AVColorSpace cs, int height) {
-    switch (cs) {
-        case AVCOL_SPC_BT709:
-            return SWS_CS_ITU709;
-        case AVCOL_SPC_FCC:
-            return SWS_CS_FCC;
-        case AVCOL_SPC_BT470BG:
-        case AVCOL_SPC_SMPTE170M:
-            return SWS_CS_ITU601;
-        case AVCOL_SPC_SMPTE240M:
-            return SWS_CS_SMPTE240M;
-        case AVCOL_SPC_BT2020_NCL:
-        case AVCOL_SPC_BT2020_CL:
-            return SWS_CS_BT2020;
-        default:
-            // Unlabelled: standard definition is BT.601, high definition BT.709.
-            return height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    }
-}
-
 // The palette an AVI stores after its BITMAPINFOHEADER, as the demuxer reads it: the
 // last entries of the codec's extra data, before an optional "BottomUp" tag.
 std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par) {
@@ -152,15 +112,32 @@ std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par)
 }  // namespace
 
 struct VideoClip::Impl {
+    // Declared first, so that it outlives the demuxer reading through it.
+    std::unique_ptr<FileSource> source;
     av::InputPtr fmt;
     av::CodecPtr dec;
     av::BsfPtr bsf;  // only for MPEG-4 Part 2
     av::PacketPtr pkt;
     av::FramePtr work;
-    av::SwsPtr sws[2];
     int vs = -1;
-    AVRational frame_duration{1, 25};
+    AVRational frame_duration{1, 25};  // the nominal one
+    AVRational time_base{1, 25};
     FrameIndex index;
+    // How frames are numbered. An AVI stamps every chunk with its frame slot (empty
+    // chunks repeat the picture before them). Every other container stamps packets with
+    // their presentation time: frame n is the n-th picture in presentation order.
+    bool by_slot = true;
+    SeekBy seek_by = SeekBy::Dts;
+    std::vector<int64_t> frame_pts;  // presentation stamp of each frame (not for AVI)
+    double capture = 0;              // frames per second as filmed; 0: as the frame rate
+    Orientation orientation;
+    PicturePipeline pipelines[2];
+    // After a seek by stamp or byte position, packets before the start point are passed
+    // over: a seek may land a little early (on packets that share the start point's
+    // container packet, or inside the packet before), and those would only look like
+    // damage to the decoder.
+    bool awaiting_start = false;
+    int64_t start_stamp = 0;
     // The palette of a clip with 8 bits or fewer per pixel. The demuxer hands it on with
     // the first chunk it reads only, which stream probing has already taken; it is
     // given again with the first chunk after every seek.
@@ -181,9 +158,10 @@ struct VideoClip::Impl {
     bool first_pending = false;
     int64_t packets_in_run = 0;
     int64_t damaged_packets = 0;
-    std::set<int64_t> rejected;  // slots whose chunk the decoder refused as damaged
-    std::set<int64_t> lost;      // frames whose picture is damaged (see decode_to)
-    bool run_damaged = false;    // this run met damage and has not reached a whole key picture
+    std::set<int64_t> rejected;             // slots whose chunk the decoder refused as damaged
+    std::set<int64_t> lost;                 // frames whose picture is damaged (see decode_to)
+    std::vector<int> header_index_entries;  // index entries per stream read with the header
+    bool run_damaged = false;  // this run met damage and has not reached a whole key picture
     // Pictures still to come out that the decoder may have held back from before a refused
     // chunk: a key picture among them does not end the damage.
     int64_t damage_hold = 0;
@@ -212,13 +190,24 @@ struct VideoClip::Impl {
     bool send_to_decoder(AVPacket* p);
     int read_video_packet();
     int64_t display_of(const AVFrame& f) const;
+    int64_t number_of(const AVPacket& p) const;
+    bool is_start(const AVPacket& p) const;
+    // The steps of opening, each with its own bound.
+    bool open_container(const std::string& path);
+    bool choose_stream(const AVCodec*& codec);
+    bool index_slots(int64_t file_size);
+    bool index_stamps();
+    bool open_decoder(const AVCodec* codec);
+    bool first_picture();
     void cache_put(int64_t display, const FramePtr& f, int64_t focus);
     void cache_clear();
     MediaError decode_to(int64_t p, FramePtr& result);
 };
 
 MediaError VideoClip::Impl::start_run(const IndexEntry& k) {
-    const int r = av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BACKWARD);
+    const int r = !by_slot && seek_by == SeekBy::Byte
+                      ? av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BYTE)
+                      : av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BACKWARD);
     positioned = false;
     if (r < 0) {
         warn_av("seek", r);
@@ -238,15 +227,44 @@ MediaError VideoClip::Impl::start_run(const IndexEntry& k) {
     last_read = -1;
     run_damaged = false;
     damage_hold = 0;
+    awaiting_start = !by_slot;
+    start_stamp = k.stamp;
     ++counters.seeks;
     return MediaError::None;
+}
+
+int64_t VideoClip::Impl::number_of(const AVPacket& p) const {
+    if (by_slot) return p.dts;
+    if (p.pts == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+    const auto it = std::lower_bound(frame_pts.begin(), frame_pts.end(), p.pts);
+    if (it == frame_pts.end() || *it != p.pts) return AV_NOPTS_VALUE;
+    return it - frame_pts.begin();
+}
+
+bool VideoClip::Impl::is_start(const AVPacket& p) const {
+    if (!(p.flags & AV_PKT_FLAG_KEY)) return false;
+    switch (seek_by) {
+        case SeekBy::Byte:
+            return p.pos >= start_stamp;
+        case SeekBy::Pts:
+            return p.pts == AV_NOPTS_VALUE || p.pts >= start_stamp;
+        case SeekBy::Dts:
+            return p.dts == AV_NOPTS_VALUE || p.dts >= start_stamp;
+    }
+    return true;
 }
 
 int VideoClip::Impl::read_video_packet() {
     for (int skipped = 0; skipped < kMaxForeignPackets; ++skipped) {
         const int r = av_read_frame(fmt.get(), pkt.get());
         if (r < 0) return r;
-        if (pkt->stream_index == vs) return 0;
+        if (pkt->stream_index == vs) {
+            if (!awaiting_start) return 0;
+            if (is_start(*pkt)) {
+                awaiting_start = false;
+                return 0;
+            }
+        }
         av_packet_unref(pkt.get());
     }
     return AVERROR_INVALIDDATA;
@@ -257,7 +275,7 @@ bool VideoClip::Impl::send_to_decoder(AVPacket* p) {
         if (decoder_eof_sent) return true;
         decoder_eof_sent = true;
     }
-    const int64_t slot = p ? p->dts : AV_NOPTS_VALUE;
+    const int64_t slot = p ? number_of(*p) : AV_NOPTS_VALUE;
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
@@ -290,7 +308,9 @@ bool VideoClip::Impl::feed() {
     }
     const int r = read_video_packet();
     ++packets_in_run;
-    if (r == 0 && pkt->dts != AV_NOPTS_VALUE) last_read = std::max(last_read, pkt->dts);
+    if (r == 0)
+        if (const int64_t n = number_of(*pkt); n != AV_NOPTS_VALUE)
+            last_read = std::max(last_read, n);
     if (r < 0) {
         if (r != AVERROR_EOF) warn_av("reading the file (taken as its end)", r);
         input_ended = true;
@@ -370,6 +390,12 @@ VideoClip::Impl::Got VideoClip::Impl::receive(FramePtr& out, int64_t packet_limi
 }
 
 int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
+    if (!by_slot) {
+        // A picture whose stamp names no frame (one never shown) comes out as -1.
+        const int64_t ts = f.pts != AV_NOPTS_VALUE ? f.pts : f.best_effort_timestamp;
+        const auto it = std::lower_bound(frame_pts.begin(), frame_pts.end(), ts);
+        return it != frame_pts.end() && *it == ts ? it - frame_pts.begin() : -1;
+    }
     int64_t ts = f.pkt_dts;
     if (ts == AV_NOPTS_VALUE) ts = f.best_effort_timestamp;
     // Pictures drained at the end of the stream carry no time: they follow in order.
@@ -515,76 +541,101 @@ VideoClip::~VideoClip() = default;
 
 std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error) {
     quiet_libav();
-    error = MediaError::FileNotFound;
-    unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
-    size_t head_bytes = 0;
-    uintmax_t file_size = 0;
-    {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
-        std::FILE* probe = std::fopen(path.c_str(), "rb");
-        if (!probe) return nullptr;
-        head_bytes = std::fread(head, 1, sizeof head, probe);
-        std::fclose(probe);
-        file_size = std::filesystem::file_size(path, ec);
-        if (ec) file_size = 0;
-    }
-    error = MediaError::NotPlayable;
     auto d = std::make_unique<Impl>();
+    d->source = FileSource::open(path, error);
+    if (!d->source) return nullptr;
+    error = MediaError::NotPlayable;
+    const AVCodec* codec = nullptr;
+    if (!d->open_container(path) || !d->choose_stream(codec)) return nullptr;
+    if (!(d->by_slot ? d->index_slots(d->source->size()) : d->index_stamps())) return nullptr;
+    if (!d->open_decoder(codec) || !d->first_picture()) return nullptr;
+    error = MediaError::None;
+    return std::unique_ptr<VideoClip>(new VideoClip(std::move(d)));
+}
 
-    AVFormatContext* raw = nullptr;
+bool VideoClip::Impl::open_container(const std::string& path) {
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) return false;
+    raw->pb = source->io();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // On failure the context is freed by the call; the I/O context stays ours.
     if (const int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); r < 0) {
         warn_av("opening the file", r);
-        if (r == AVERROR(ENOENT) || r == AVERROR(EACCES)) error = MediaError::FileNotFound;
-        return nullptr;
+        return false;
     }
-    d->fmt.reset(raw);
-    // The demuxer reads the file's own index with the header; entries that appear later
-    // come only from chunks read while probing, so a count taken now tells whether the
-    // file has an index at all.
-    std::vector<int> header_index_entries;
-    for (unsigned i = 0; i < d->fmt->nb_streams; ++i) {
-        const AVStream* s = d->fmt->streams[i];
-        header_index_entries.push_back(avformat_index_get_entries_count(s));
-        // Stream probing below already decodes; a hostile header must not get that far.
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            (s->codecpar->width > kMaxFrameSide || s->codecpar->height > kMaxFrameSide ||
-             int64_t{s->codecpar->width} * s->codecpar->height > kMaxFramePixels)) {
-            qWarning("media: picture size %dx%d refused", s->codecpar->width, s->codecpar->height);
-            return nullptr;
+    fmt.reset(raw);
+    // Stream probing below already decodes; a hostile header must not get that far.
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVCodecParameters* par = fmt->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (par->width > kMaxFrameSide || par->height > kMaxFrameSide ||
+             int64_t{par->width} * par->height > kMaxFramePixels)) {
+            qWarning("media: picture size %dx%d refused", par->width, par->height);
+            return false;
         }
     }
-    // Frame numbering relies on the AVI demuxer's rule that a video chunk's timestamp is
-    // its frame slot; other containers are not taken.
-    if (std::strcmp(d->fmt->iformat->name, "avi") != 0) return nullptr;
-    if (const int r = avformat_find_stream_info(d->fmt.get(), nullptr); r < 0) {
+    // AVI numbers frames by their slots; every other container by presentation time.
+    by_slot = std::strcmp(fmt->iformat->name, "avi") == 0;
+    // MPEG program and transport streams need not stamp every picture; the demuxer can
+    // work the missing times out by reading a little ahead.
+    if (!by_slot) fmt->flags |= AVFMT_FLAG_GENPTS;
+    return true;
+}
+
+bool VideoClip::Impl::choose_stream(const AVCodec*& codec) {
+    // The demuxer has read the AVI's own index with its header; entries that appear
+    // later come only from chunks read while probing, so a count taken now tells whether
+    // the file has an index at all.
+    header_index_entries.clear();
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        header_index_entries.push_back(avformat_index_get_entries_count(fmt->streams[i]));
+    if (const int r = avformat_find_stream_info(fmt.get(), nullptr); r < 0) {
         warn_av("reading stream information", r);
-        return nullptr;
+        return false;
     }
-    const AVCodec* codec = nullptr;
-    d->vs = av_find_best_stream(d->fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (d->vs < 0 || !codec) return nullptr;
-    AVStream* st = d->fmt->streams[d->vs];
-    for (unsigned i = 0; i < d->fmt->nb_streams; ++i)
-        if (static_cast<int>(i) != d->vs) d->fmt->streams[i]->discard = AVDISCARD_ALL;
+    vs = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (vs < 0 || !codec) return false;
+    AVStream* st = fmt->streams[vs];
+    // A cover picture of an audio file is no clip.
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) return false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        if (static_cast<int>(i) != vs) fmt->streams[i]->discard = AVDISCARD_ALL;
     const AVCodecParameters* par = st->codecpar;
-    if (absurd_size(par->width, par->height)) return nullptr;
+    if (absurd_size(par->width, par->height)) return false;
+    time_base = st->time_base;
+    if (time_base.num <= 0 || time_base.den <= 0) return false;
 
-    if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 8 &&
-        par->extradata_size > 0)
-        d->palette = header_palette(*par);
+    if (const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
+        orientation = orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix));
+    // Slow-motion clips from Android phones say how fast they were filmed.
+    for (AVDictionary* meta : {fmt->metadata, st->metadata})
+        if (const AVDictionaryEntry* e = av_dict_get(meta, "com.android.capture.fps", nullptr, 0)) {
+            const double fps = std::strtod(e->value, nullptr);
+            if (std::isfinite(fps) && fps > 0 && fps < 1e6) capture = fps;
+        }
 
-    // One slot of the stream lasts one time-base unit.
-    d->frame_duration = st->time_base;
-    if (d->frame_duration.num <= 0 || d->frame_duration.den <= 0) return nullptr;
+    if (by_slot) {
+        if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 8 &&
+            par->extradata_size > 0)
+            palette = header_palette(*par);
+        // One slot of the stream lasts one time-base unit.
+        frame_duration = time_base;
+    } else {
+        AVRational rate = st->avg_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
+        if (rate.num <= 0 || rate.den <= 0) rate = {25, 1};
+        frame_duration = av_inv_q(rate);
+    }
+    pkt.reset(av_packet_alloc());
+    work.reset(av_frame_alloc());
+    return pkt && work;
+}
 
-    d->pkt.reset(av_packet_alloc());
-    d->work.reset(av_frame_alloc());
-    if (!d->pkt || !d->work) return nullptr;
-
+bool VideoClip::Impl::index_slots(int64_t file_size) {
+    AVStream* st = fmt->streams[vs];
     std::vector<IndexEntry> entries;
     const bool has_index =
-        static_cast<size_t>(d->vs) < header_index_entries.size() && header_index_entries[d->vs] > 0;
+        static_cast<size_t>(vs) < header_index_entries.size() && header_index_entries[vs] > 0;
     const int n = has_index ? avformat_index_get_entries_count(st) : 0;
     entries.reserve(static_cast<size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
@@ -597,102 +648,206 @@ std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& 
     // decoding); in a whole file that is none. A file without an index (a capture cut
     // short, say) is walked from its first chunk.
     if (!entries.empty()) {
-        const int r =
-            av_seek_frame(d->fmt.get(), d->vs, entries.back().stamp, AVSEEK_FLAG_BACKWARD);
+        const int r = av_seek_frame(fmt.get(), vs, entries.back().stamp, AVSEEK_FLAG_BACKWARD);
         if (r < 0) warn_av("seeking to the last listed chunk", r);
     }
     for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
-        const int r = d->read_video_packet();
+        const int r = read_video_packet();
         if (r < 0) {
             if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
             break;
         }
-        const int64_t ts = d->pkt->dts != AV_NOPTS_VALUE ? d->pkt->dts : d->pkt->pts;
-        if (d->pkt->size > 0 && ts != AV_NOPTS_VALUE)
-            entries.push_back({ts, ts, (d->pkt->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(d->pkt.get());
+        const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (pkt->size > 0 && ts != AV_NOPTS_VALUE)
+            entries.push_back({ts, ts, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        av_packet_unref(pkt.get());
     }
     // The header's frame count stands, with or without an index: the frames it promises
     // past the last chunk of a file cut short (its RIFF size is larger than the file), or
     // past what a file of this size can hold, are lost. They fail to decode rather than
     // vanish from the length, so a step onto one beeps instead of quietly staying put.
-    d->index = FrameIndex(std::move(entries), st->nb_frames);
-    if (d->index.empty()) return nullptr;
+    index = FrameIndex(std::move(entries), st->nb_frames);
+    if (index.empty()) return false;
+    unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
+    const bool have_head = source->peek(0, head, sizeof head) == sizeof head;
     const uint64_t riff_size = head[4] | head[5] << 8 | head[6] << 16 | uint64_t{head[7]} << 24;
-    const bool cut_short =
-        head_bytes == sizeof head && std::memcmp(head, "RIFF", 4) == 0 && riff_size + 8 > file_size;
+    const bool cut_short = have_head && std::memcmp(head, "RIFF", 4) == 0 &&
+                           riff_size + 8 > static_cast<uint64_t>(file_size);
     // Every frame slot takes at least a chunk header of 8 bytes.
-    const bool count_impossible = st->nb_frames > static_cast<int64_t>(file_size / 8);
-    d->trailing_missing = cut_short || count_impossible;
+    const bool count_impossible = st->nb_frames > file_size / 8;
+    trailing_missing = cut_short || count_impossible;
+    return true;
+}
 
-    d->dec.reset(avcodec_alloc_context3(codec));
-    if (!d->dec) return nullptr;
-    if (const int r = avcodec_parameters_to_context(d->dec.get(), par); r < 0) {
+bool VideoClip::Impl::index_stamps() {
+    AVStream* st = fmt->streams[vs];
+    const std::string_view name = fmt->iformat->name;
+    const bool by_sample_table = name.find("mov") != std::string_view::npos;
+    // MPEG program and transport streams have no index and only approximate
+    // timestamp seeks: a start point is found again by its byte position. Every other
+    // container seeks by time through its own index (Matroska's cues hold presentation
+    // stamps, ASF's presentation times too, sample tables decode stamps).
+    const bool by_position = (name == "mpegts" || name == "mpeg" || name == "mpegvideo" ||
+                              name == "h264" || name == "hevc" || name == "m4v") &&
+                             !(fmt->iformat->flags & AVFMT_NO_BYTE_SEEK);
+    seek_by = by_position ? SeekBy::Byte : by_sample_table ? SeekBy::Dts : SeekBy::Pts;
+    // A sample table already knows where every packet lies and how long it is, and a
+    // demuxer that hands packets on unparsed takes their times from the table alone:
+    // their payloads need not be read to learn the order. The packets the probe has
+    // already buffered come first and are read for real.
+    if (by_sample_table && !av_stream_get_parser(st)) {
+        std::vector<std::pair<int64_t, int64_t>> payloads;
+        const int n = avformat_index_get_entries_count(st);
+        payloads.reserve(static_cast<size_t>(std::max(n, 0)));
+        for (int i = 0; i < n; ++i)
+            if (const AVIndexEntry* e = avformat_index_get_entry(st, i); e && e->size > 0)
+                payloads.emplace_back(e->pos, e->pos + e->size);
+        std::sort(payloads.begin(), payloads.end());
+        std::vector<std::pair<int64_t, int64_t>> merged;
+        for (const auto& r : payloads) {
+            if (!merged.empty() && r.first <= merged.back().second)
+                merged.back().second = std::max(merged.back().second, r.second);
+            else
+                merged.push_back(r);
+        }
+        source->skip_unread(std::move(merged));
+    }
+    std::vector<PacketInfo> packets;
+    for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
+        const int r = read_video_packet();
+        if (r < 0) {
+            if (r != AVERROR_EOF) warn_av("scanning the file (taken as its end)", r);
+            break;
+        }
+        PacketInfo p;
+        p.pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : PacketInfo::kNoTime;
+        p.dts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : PacketInfo::kNoTime;
+        p.pos = pkt->pos;
+        p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+        p.discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
+        if (pkt->size > 0) packets.push_back(p);
+        av_packet_unref(pkt.get());
+    }
+    source->read_everything();
+    // A stream that never reorders shows its packets in the order they come.
+    const bool reorders = st->codecpar->video_delay > 0;
+    // Byte positions are needed at the start points only.
+    const bool positions_known = std::all_of(
+        packets.begin(), packets.end(), [](const PacketInfo& p) { return !p.key || p.pos >= 0; });
+    if (seek_by == SeekBy::Byte && !positions_known) seek_by = SeekBy::Dts;
+    PresentationIndex presentation = presentation_index(packets, seek_by, !reorders);
+    if (presentation.untimed > 0)
+        qWarning("media: %zu packets without a time left out", presentation.untimed);
+    index = std::move(presentation.index);
+    frame_pts = std::move(presentation.pts);
+    return !index.empty();
+}
+
+bool VideoClip::Impl::open_decoder(const AVCodec* codec) {
+    const AVStream* st = fmt->streams[vs];
+    const AVCodecParameters* par = st->codecpar;
+    dec.reset(avcodec_alloc_context3(codec));
+    if (!dec) return false;
+    if (const int r = avcodec_parameters_to_context(dec.get(), par); r < 0) {
         warn_av("decoder parameters", r);
-        return nullptr;
+        return false;
     }
-    d->dec->pkt_timebase = st->time_base;
-    // Frame threads would delay output by a varying amount and tie the picture's
-    // timestamp to a later chunk; slice threads keep the numbering exact.
-    d->dec->thread_type = FF_THREAD_SLICE;
-    d->dec->thread_count = 0;
-    d->dec->max_pixels = kMaxFramePixels;
-    d->dec->get_buffer2 = cleared_buffer;
-    if (const int r = avcodec_open2(d->dec.get(), codec, nullptr); r < 0) {
+    dec->pkt_timebase = st->time_base;
+    // AVI numbering follows the chunk a picture comes out with, which frame threads
+    // would shift; presentation stamps travel with the picture, so other containers
+    // decode with frame threads too.
+    dec->thread_type = by_slot ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
+    dec->thread_count =
+        by_slot ? 0 : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    dec->max_pixels = kMaxFramePixels;
+    dec->get_buffer2 = cleared_buffer;
+    if (const int r = avcodec_open2(dec.get(), codec, nullptr); r < 0) {
         warn_av("opening the decoder", r);
-        return nullptr;
+        return false;
     }
-    if (par->codec_id == AV_CODEC_ID_MPEG4) {
+    if (by_slot && par->codec_id == AV_CODEC_ID_MPEG4) {
         // Packed B-frames (a B riding in its P's chunk, an empty placeholder after it)
         // would give pictures in the wrong slots; the filter puts each in its own chunk.
         const AVBitStreamFilter* filter = av_bsf_get_by_name("mpeg4_unpack_bframes");
-        if (!filter) return nullptr;
+        if (!filter) return false;
         AVBSFContext* b = nullptr;
         if (const int r = av_bsf_alloc(filter, &b); r < 0) {
             warn_av("bitstream filter", r);
-            return nullptr;
+            return false;
         }
-        d->bsf.reset(b);
-        if (const int r = avcodec_parameters_copy(d->bsf->par_in, par); r < 0) {
+        bsf.reset(b);
+        if (const int r = avcodec_parameters_copy(bsf->par_in, par); r < 0) {
             warn_av("bitstream filter parameters", r);
-            return nullptr;
+            return false;
         }
-        d->bsf->time_base_in = st->time_base;
-        if (const int r = av_bsf_init(d->bsf.get()); r < 0) {
+        bsf->time_base_in = st->time_base;
+        if (const int r = av_bsf_init(bsf.get()); r < 0) {
             warn_av("bitstream filter init", r);
-            return nullptr;
+            return false;
         }
     }
+    return true;
+}
 
+bool VideoClip::Impl::first_picture() {
     // Decode the first picture: it proves the clip plays, gives the picture size, and
     // measures the decoder's delay (a decoder that reorders gives a picture only a few
     // chunks later, stamped with the later chunk's slot).
-    const IndexEntry first = d->index.key_at_or_before(d->index.picture_of(0));
-    if (d->start_run(first) != MediaError::None) return nullptr;
+    const IndexEntry first = index.key_at_or_before(index.picture_of(0));
+    if (start_run(first) != MediaError::None) return false;
     FramePtr pic;
-    if (d->receive(pic, kPacketSlack) != Impl::Got::Picture) return nullptr;
-    if (damaged_picture(*pic) || d->rejected.contains(first.slot)) {
+    for (;;) {
+        if (receive(pic, kPacketSlack) != Got::Picture) return false;
+        // Pictures that are never shown (before an edit list's start) come first.
+        if (by_slot || display_of(*pic) >= 0) break;
+    }
+    if (damaged_picture(*pic) || rejected.contains(first.slot)) {
         qWarning("media: the first picture is damaged");
-        return nullptr;
+        return false;
     }
-    const int64_t ts = pic->pkt_dts != AV_NOPTS_VALUE ? pic->pkt_dts : pic->best_effort_timestamp;
-    d->delay = ts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, ts - first.slot);
-    d->first_pending = false;
-    if (!has_index && pic->pict_type == AV_PICTURE_TYPE_NONE &&
-        !(avcodec_descriptor_get(par->codec_id) &&
-          (avcodec_descriptor_get(par->codec_id)->props & AV_CODEC_PROP_INTRA_ONLY))) {
-        // No index, and a decoder that does not tell keyframes from others: no chunk
-        // but the first is a safe start.
-        d->index.keep_first_key_only();
+    int64_t shown_as = first.slot;
+    if (by_slot) {
+        const int64_t ts =
+            pic->pkt_dts != AV_NOPTS_VALUE ? pic->pkt_dts : pic->best_effort_timestamp;
+        delay = ts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(0, ts - first.slot);
+        const AVCodecParameters* par = fmt->streams[vs]->codecpar;
+        const bool has_index =
+            static_cast<size_t>(vs) < header_index_entries.size() && header_index_entries[vs] > 0;
+        if (!has_index && pic->pict_type == AV_PICTURE_TYPE_NONE &&
+            !(avcodec_descriptor_get(par->codec_id) &&
+              (avcodec_descriptor_get(par->codec_id)->props & AV_CODEC_PROP_INTRA_ONLY))) {
+            // No index, and a decoder that does not tell keyframes from others: no chunk
+            // but the first is a safe start.
+            index.keep_first_key_only();
+        }
+    } else {
+        shown_as = display_of(*pic);
     }
-    d->last_out = d->last_seen = first.slot;
-    d->last_pic = pic;
-    d->size = QSize(pic->width, pic->height);
-    d->cache_put(first.slot, pic, first.slot);
-    d->current_pic = pic;
-    d->current_frame = 0;
-    error = MediaError::None;
-    return std::unique_ptr<VideoClip>(new VideoClip(std::move(d)));
+    first_pending = false;
+    last_out = last_seen = shown_as;
+    last_pic = pic;
+    // The size a player shows: square pixels, upright.
+    const AVRational sar = av_guess_sample_aspect_ratio(fmt.get(), fmt->streams[vs], pic.get());
+    QSize shown(pic->width, pic->height);
+    if (sar.num > 0 && sar.den > 0 && av_cmp_q(sar, AVRational{1, 1}) != 0) {
+        if (av_cmp_q(sar, AVRational{1, 1}) > 0)
+            shown.setWidth(static_cast<int>(av_rescale(pic->width, sar.num, sar.den)));
+        else
+            shown.setHeight(static_cast<int>(av_rescale(pic->height, sar.den, sar.num)));
+    }
+    if (orientation.quarter_turns % 2) shown.transpose();
+    if (absurd_size(shown.width(), shown.height())) return false;
+    size = shown;
+    cache_put(shown_as, pic, shown_as);
+    current_pic = pic;
+    current_frame = 0;
+    if (shown_as != 0) {
+        // The first frame in presentation order came later than the start point's picture.
+        FramePtr zero;
+        if (decode_to(0, zero) != MediaError::None) return false;
+        current_pic = zero;
+    }
+    return true;
 }
 
 int64_t VideoClip::length() const { return d_->index.length(); }
@@ -700,11 +855,36 @@ QSize VideoClip::size() const { return d_->size; }
 int64_t VideoClip::frame_num() const { return d_->frame_duration.num; }
 int64_t VideoClip::frame_den() const { return d_->frame_duration.den; }
 const FrameIndex& VideoClip::index() const { return d_->index; }
-int64_t VideoClip::time_us(int64_t n) const {
-    return av_rescale(n, d_->frame_duration.num * int64_t{1'000'000}, d_->frame_duration.den);
+int64_t VideoClip::time_ns(int64_t n) const {
+    const AVRational ns{1, 1'000'000'000};
+    if (d_->by_slot)
+        return av_rescale_q_rnd(n, d_->time_base, ns,
+                                static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
+    if (d_->frame_pts.empty()) return 0;
+    n = std::clamp<int64_t>(n, 0, static_cast<int64_t>(d_->frame_pts.size()) - 1);
+    return av_rescale_q_rnd(d_->frame_pts[static_cast<size_t>(n)] - d_->frame_pts.front(),
+                            d_->time_base, ns,
+                            static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
 }
+
+int64_t VideoClip::frame_at_ns(int64_t t) const {
+    if (t <= 0) return 0;
+    if (d_->by_slot)
+        return av_rescale_q_rnd(t, AVRational{1, 1'000'000'000}, d_->time_base, AV_ROUND_DOWN);
+    // Frames' times grow with their numbers: the last one not after t.
+    int64_t lo = 0, hi = length() - 1;
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo + 1) / 2;
+        if (time_ns(mid) <= t)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
 double VideoClip::frame_rate() const { return av_q2d(av_inv_q(d_->frame_duration)); }
-double VideoClip::capture_rate() const { return frame_rate(); }
+double VideoClip::capture_rate() const { return d_->capture > 0 ? d_->capture : frame_rate(); }
 int64_t VideoClip::decoder_delay() const { return d_->delay; }
 int64_t VideoClip::current() const { return d_->current_frame; }
 uint64_t VideoClip::picture_digest() const {
@@ -753,70 +933,7 @@ MediaError VideoClip::go_to(int64_t n) {
 MediaError VideoClip::draw(QImage& target, const QRect& dest, Scaler which) {
     const AVFrame* f = d_->current_pic.get();
     if (!f) return MediaError::DecodeFailed;
-    const QRect visible = dest.intersected(target.rect());
-    if (visible.isEmpty() || dest.isEmpty()) return MediaError::None;
-    const bool direct = visible == dest && (target.format() == QImage::Format_RGB32 ||
-                                            target.format() == QImage::Format_ARGB32);
-
-    bool full_range = f->color_range == AVCOL_RANGE_JPEG;
-    const AVPixelFormat src = plain_format(static_cast<AVPixelFormat>(f->format), full_range);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
-    if (!desc) return MediaError::DecodeFailed;
-    // Big reductions alias with bicubic taps; area averaging keeps them clean.
-    const bool big_downscale = dest.width() * 2 < f->width || dest.height() * 2 < f->height;
-    const int flags =
-        (big_downscale ? SWS_AREA : SWS_BICUBIC) | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND;
-    auto& slot = d_->sws[which == Scaler::Window ? 0 : 1];
-    SwsContext* ctx =
-        sws_getCachedContext(slot.release(), f->width, f->height, src, dest.width(), dest.height(),
-                             AV_PIX_FMT_RGB32, flags, nullptr, nullptr, nullptr);
-    slot.reset(ctx);
-    if (!ctx) {
-        qWarning("media: no scaler for this picture format");
-        return MediaError::DecodeFailed;
-    }
-    const bool yuv =
-        !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
-    if (yuv) {
-        const int* coefficients = sws_getCoefficients(sws_matrix(f->colorspace, f->height));
-        if (sws_setColorspaceDetails(ctx, coefficients, full_range ? 1 : 0,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
-                                     1 << 16) < 0) {
-            qWarning("media: scaler refused the colour matrix");
-            return MediaError::DecodeFailed;
-        }
-    }
-    QImage scratch;
-    uint8_t* dst = nullptr;
-    int dst_stride = 0;
-    if (direct) {
-        dst =
-            target.bits() + static_cast<ptrdiff_t>(dest.y()) * target.bytesPerLine() + dest.x() * 4;
-        dst_stride = static_cast<int>(target.bytesPerLine());
-    } else {
-        scratch = QImage(dest.size(), QImage::Format_RGB32);
-        if (scratch.isNull()) return MediaError::DecodeFailed;
-        dst = scratch.bits();
-        dst_stride = static_cast<int>(scratch.bytesPerLine());
-    }
-    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
-    int strides[4] = {dst_stride, 0, 0, 0};
-    const int rows = sws_scale(ctx, f->data, f->linesize, 0, f->height, planes, strides);
-    if (rows != dest.height()) {
-        if (rows < 0) warn_av("scaling", rows);
-        return MediaError::DecodeFailed;
-    }
-    if (!direct) {
-        const QImage part =
-            scratch.copy(visible.translated(-dest.topLeft())).convertToFormat(target.format());
-        const int bpp = part.depth() / 8;
-        if (part.isNull() || part.depth() % 8 != 0) return MediaError::DecodeFailed;
-        for (int y = 0; y < part.height(); ++y) {
-            std::memcpy(target.scanLine(visible.y() + y) + visible.x() * bpp, part.constScanLine(y),
-                        static_cast<size_t>(part.width()) * bpp);
-        }
-    }
-    return MediaError::None;
+    return d_->pipelines[which == Scaler::Window ? 0 : 1].draw(*f, d_->orientation, target, dest);
 }
 
 }  // namespace tambrel::media

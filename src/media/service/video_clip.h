@@ -48,8 +48,12 @@ class VideoClip {
     // One frame lasts frame_num / frame_den seconds (the nominal rate).
     int64_t frame_num() const;
     int64_t frame_den() const;
-    // Presentation time of frame n (0 <= n < length) from frame 0, in microseconds.
-    int64_t time_us(int64_t n) const;
+    // Presentation time of frame n (0 <= n < length) from frame 0, in nanoseconds
+    // (rounded up) and microseconds (rounded down).
+    int64_t time_ns(int64_t n) const;
+    int64_t time_us(int64_t n) const { return time_ns(n) / 1000; }
+    // The last frame whose time is at or before t nanoseconds from frame 0.
+    int64_t frame_at_ns(int64_t t) const;
     // Nominal frames per second; the rate the scene was filmed at where the file states
     // one (slow motion), otherwise the frame rate.
     double frame_rate() const;

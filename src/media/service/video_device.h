@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "media/service/video_clip.h"
 #include "media/service/media_errors.h"
+#include "media/service/video_clip.h"
 
 namespace tambrel {
 class PictureSurface;
@@ -33,7 +33,7 @@ class VideoDevice {
   public:
     // Opens `path`; with a parent the device gets a video window inside it.
     static std::unique_ptr<VideoDevice> open(const std::string& path, QWidget* parent,
-                                           MediaError& error);
+                                             MediaError& error);
     ~VideoDevice();
     VideoDevice(const VideoDevice&) = delete;
     VideoDevice& operator=(const VideoDevice&) = delete;

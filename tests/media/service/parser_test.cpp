@@ -124,6 +124,22 @@ TEST(CommandParser, MalformedCommandsAreRefusedWithTheirOwnError) {
     EXPECT_EQ(parsed_as<SeekCommand>("seek avfile to -1").frame, -1);
 }
 
+TEST(CommandParser, HostileLinesAreJudgedAlikeWhateverTheirForm) {
+    using namespace std::string_literals;
+    // A NUL anywhere, raw or written in the path, would shorten what the file system sees.
+    EXPECT_EQ(error_of("status avfile\0 length"s), MediaError::BadParameter);
+    EXPECT_EQ(error_of("open /clips/a.avi%00.txt alias a"), MediaError::BadParameter);
+    EXPECT_EQ(error_of("open /clips/a.avi\0.txt alias a"s), MediaError::BadParameter);
+    // Line ends and trailing blanks, however many, are not words.
+    EXPECT_EQ(parsed_as<StatusCommand>("status avfile length\r\r").item, StatusItem::Length);
+    EXPECT_EQ(parsed_as<StatusCommand>("status avfile length \t\r\n \r").item, StatusItem::Length);
+    EXPECT_EQ(error_of("status avfile len\rgth"), MediaError::BadParameter);
+    // One number, one verdict: too large for a handle is out of range in every command.
+    EXPECT_EQ(error_of("update avfile hdc 2147483648"), MediaError::OutOfRange);
+    EXPECT_EQ(error_of("open a.avi alias x parent 2147483648"), MediaError::OutOfRange);
+    EXPECT_EQ(error_of("put avfile destination at 0 0 2147483648 10"), MediaError::OutOfRange);
+}
+
 TEST(CommandParser, IntegersAreWholeDecimalWordsWithin64Bits) {
     EXPECT_EQ(parse_integer("0"), 0);
     EXPECT_EQ(parse_integer("+12"), 12);
