@@ -51,6 +51,35 @@ TEST(BlendRule, EqualSumsGoToTheNewColourUnderWhiteAndTheCompositeUnderBlack) {
     EXPECT_EQ(blend_pixel(rgb(120, 60, 30), rgb(30, 60, 120), Priority::Black), rgb(120, 60, 30));
 }
 
+TEST(BlendRule, DifferencePriorityTakesTheWholeColourFartherFromTheBackground) {
+    // A red ball (200, 30, 30) over a light grey floor (170, 170, 170) is darker than the
+    // floor, over a dark stripe (40, 40, 40) brighter: distance from the empty scene
+    // keeps it in both places, with its own colour, and a per-channel rule would not.
+    const Color ball = rgb(200, 30, 30), floor = rgb(170, 170, 170), stripe = rgb(40, 40, 40);
+    EXPECT_EQ(colour_distance(ball, floor), 30 + 140 + 140);
+    EXPECT_EQ(colour_distance(floor, ball), colour_distance(ball, floor));
+    EXPECT_EQ(colour_distance(rgb(1, 2, 3) | 0xff000000u, rgb(1, 2, 3)), 0);
+    for (const Color background : {floor, stripe}) {
+        EXPECT_EQ(blend_pixel(background, ball, Priority::Difference, background), ball);
+        EXPECT_EQ(blend_pixel(ball, background, Priority::Difference, background), ball);
+        uint32_t composite = to_rgb32(background);
+        const uint32_t frame = to_rgb32(ball), empty = to_rgb32(background);
+        blend_rgb32(&composite, 1, &frame, 1, 1, 1, Priority::Difference, {&empty, 1});
+        EXPECT_EQ(composite, to_rgb32(ball));
+    }
+    EXPECT_NE(blend_pixel(floor, ball, Priority::White), ball);
+    EXPECT_NE(blend_pixel(stripe, ball, Priority::Black), ball);
+    // Equally far: the earlier colour stays.
+    EXPECT_EQ(blend_pixel(rgb(110, 100, 100), rgb(100, 90, 100), Priority::Difference,
+                          rgb(100, 100, 100)),
+              rgb(110, 100, 100));
+    // Without a background nothing is merged.
+    uint32_t composite = px(1, 2, 3);
+    const uint32_t frame = px(200, 0, 0);
+    blend_rgb32(&composite, 1, &frame, 1, 1, 1, Priority::Difference);
+    EXPECT_EQ(composite, px(1, 2, 3));
+}
+
 TEST(BlendRule, WrittenPixelsAreRebuiltFromTheirChannels) {
     // The top byte takes no part in the comparison and is always written as RGB32's 0xff,
     // also when the composite's own colour is kept.
@@ -90,11 +119,12 @@ TEST_P(BlendKernelPath, AgreesWithThePixelRuleForEveryWidthAndStride) {
     // the vector body and the leftover pixels of each row are exercised.
     std::mt19937 rng(20240611);
     std::uniform_int_distribution<int> channel(0, 255), pick(0, 3);
-    for (const Priority priority : {Priority::White, Priority::Black}) {
+    for (const Priority priority : {Priority::White, Priority::Black, Priority::Difference}) {
         for (int width = 1; width <= 41; ++width) {
             constexpr int height = 3;
-            const int cstride = width + 3, fstride = width + 1;
-            std::vector<uint32_t> composite(cstride * height), frame(fstride * height);
+            const int cstride = width + 3, fstride = width + 1, bstride = width + 2;
+            std::vector<uint32_t> composite(cstride * height), frame(fstride * height),
+                background(bstride * height);
             // Any top byte: it must take no part in the choice.
             auto with_top = [&](uint32_t p) {
                 return (p & 0xffffffu) | uint32_t(channel(rng)) << 24;
@@ -106,17 +136,25 @@ TEST_P(BlendKernelPath, AgreesWithThePixelRuleForEveryWidthAndStride) {
                 frame[i] = with_top(pick(rng) == 0 ? px(blue_of(c), red_of(c), green_of(c))
                                                    : px(channel(rng), channel(rng), channel(rng)));
             }
+            // A quarter grey, from which a colour and its reordering are equally far; the
+            // rest all over, with channels on both sides of the composite's and frame's.
+            for (auto& p : background) {
+                const int grey = channel(rng);
+                p = with_top(pick(rng) == 0 ? px(grey, grey, grey)
+                                            : px(channel(rng), channel(rng), channel(rng)));
+            }
             std::vector<uint32_t> expected = composite;
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
                     uint32_t& e = expected[y * cstride + x];
-                    e = to_rgb32(
-                        blend_pixel(from_rgb32(e), from_rgb32(frame[y * fstride + x]), priority));
+                    e = to_rgb32(blend_pixel(from_rgb32(e), from_rgb32(frame[y * fstride + x]),
+                                             priority, from_rgb32(background[y * bstride + x])));
                 }
             blend_paths::blend_rgb32_on(GetParam(), composite.data(), cstride, frame.data(),
-                                        fstride, width, height, priority);
+                                        fstride, width, height, priority,
+                                        {background.data(), bstride});
             ASSERT_EQ(composite, expected)
-                << "width " << width << (priority == Priority::White ? " white" : " black");
+                << "width " << width << " priority " << static_cast<int>(priority);
         }
     }
 }
