@@ -1,13 +1,15 @@
-// The merge rule and its fast kernel, without a window.
+// The merge rules and their fast kernel, and the median picture, without a window.
 
 #include "compose/blend.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "compose/blend_paths.h"
+#include "compose/median.h"
 
 namespace tambrel {
 namespace {
@@ -169,6 +171,41 @@ TEST(BlendKernel, BlendingABufferIntoItselfKeepsItsColours) {
     std::vector<uint32_t> pixels = {0x00102030u, 0xff405060u, 0x12000000u};
     blend_rgb32(pixels.data(), 3, pixels.data(), 3, 3, 1, Priority::Black);
     EXPECT_EQ(pixels, (std::vector<uint32_t>{0xff102030u, 0xff405060u, 0xff000000u}));
+}
+
+TEST(MedianPicture, IsTheSceneWhereSomethingPassesThroughFewerThanHalfThePictures) {
+    // A scene of random colours with a dot at a different place in each picture; the
+    // median of 1 to 15 pictures is the scene exactly wherever the dots cover a pixel in
+    // fewer than half of them, and at every byte the sorted middle value.
+    std::mt19937 rng(7);
+    constexpr int width = 37, height = 5;  // an odd width: a vector body and leftovers
+    std::vector<uint32_t> scene(width * height);
+    for (auto& p : scene) p = rng();
+    for (int count = 1; count <= 15; ++count) {
+        std::vector<std::vector<uint32_t>> pictures(count, scene);
+        std::vector<ConstPixelBlock> blocks;
+        for (int k = 0; k < count; ++k) {
+            // Dots wander: some pixels are covered twice, with different colours.
+            for (int i = 0; i < 6; ++i) pictures[k][(k * 5 + i * 13) % scene.size()] = rng();
+            blocks.push_back({pictures[k].data(), width});
+        }
+        std::vector<uint32_t> median(width * height + 3, 0xdeadbeefu);
+        median_rgb32(blocks, median.data(), width, width, height);
+        for (size_t i = 0; i < scene.size(); ++i) {
+            int covered = 0;
+            uint32_t expected = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                std::vector<int> values;
+                for (const auto& p : pictures) values.push_back((p[i] >> shift) & 0xff);
+                std::sort(values.begin(), values.end());
+                expected |= uint32_t(values[count / 2]) << shift;
+            }
+            for (const auto& p : pictures) covered += p[i] != scene[i];
+            ASSERT_EQ(median[i], expected) << "pixel " << i << " of " << count;
+            if (2 * covered < count) ASSERT_EQ(median[i], scene[i]) << "pixel " << i;
+        }
+        EXPECT_EQ(median.back(), 0xdeadbeefu) << "wrote past the block";
+    }
 }
 
 }  // namespace
