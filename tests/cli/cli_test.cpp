@@ -243,15 +243,18 @@ std::string run_on_terminal(const std::vector<std::string>& args, int& status) {
     return text;
 }
 
-TEST_F(ComposeTool, ShowsAProgressBarOnlyOnATerminal) {
+TEST_F(ComposeTool, ShowsAProgressBarAndASummaryOnlyOnATerminal) {
     int status = -1;
     const std::string shown =
         run_on_terminal({clip_path().toStdString(), "-o", out().toStdString()}, status);
     EXPECT_EQ(status, 0) << shown;
     EXPECT_NE(shown.find("100%  20/20 frames"), std::string::npos) << shown;
-    // Taken away at the end: the line is cleared after its last state.
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
+    // Taken away at the end: the line is cleared after its last state, and the summary
+    // takes its place (the terminal turns the line end into CR LF).
+    const size_t summary = shown.rfind("\r\033[Ktambrel-compose: 20 frames merged, 0 skipped, ");
+    ASSERT_NE(summary, std::string::npos) << shown;
+    EXPECT_TRUE(shown.ends_with(" frames/s\r\n")) << shown;
+    EXPECT_EQ(std::count(shown.begin() + summary, shown.end(), '\n'), 1) << shown;
     EXPECT_TRUE(QFile::exists(out()));
 
     // A failure found after the run has started is told on a line of its own, after

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "composer.h"
+#include "run.h"
 #include "reference_composite.h"
 
 namespace tambrel::compose_cli::testing {
@@ -27,13 +27,13 @@ class GuiEnvironment : public ::testing::Environment {
 ::testing::Environment* const gui_environment =
     ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
-Composite composed(const ComposeOptions& options, int max_parts) {
-    auto result = compose(options, {}, RunLimits{max_parts});
-    if (const auto* f = std::get_if<ComposeFailure>(&result)) {
+compose::Composite composed(const ComposeOptions& options, int max_parts) {
+    auto result = compose(options, {}, compose::RunLimits{max_parts});
+    if (const auto* f = std::get_if<RunFailure>(&result)) {
         ADD_FAILURE() << f->message;
         return {};
     }
-    return std::get<Composite>(result);
+    return std::get<compose::Composite>(result);
 }
 
 class ComposeInParts : public ::testing::Test {
@@ -64,14 +64,14 @@ TEST_F(ComposeInParts, RawClipInThreePartsIsTheFramesMergedInOrder) {
         ComposeOptions o;
         o.clip = c.path;
         o.priority = priority;
-        const Composite parts = composed(o, 3);
+        const compose::Composite parts = composed(o, 3);
         EXPECT_EQ(parts.parts, 3);
         EXPECT_EQ(difference(parts.image, fold_frames(rendered_frames(c, 0, 1, 100), white, whole)),
                   "");
         o.start = 5;
         o.step = 2;
         o.count = 60;
-        const Composite stepped = composed(o, 2);
+        const compose::Composite stepped = composed(o, 2);
         EXPECT_EQ(stepped.parts, 2);
         EXPECT_EQ(
             difference(stepped.image, fold_frames(rendered_frames(c, 5, 2, 60), white, whole)), "");
@@ -87,8 +87,8 @@ TEST_F(ComposeInParts, CompressedClipGivesTheSamePictureInPartsAsInOnePass) {
             o.priority = priority;
             o.as_shown = as_shown;
             o.start = 3;
-            const Composite one = composed(o, 1);
-            const Composite three = composed(o, 3);
+            const compose::Composite one = composed(o, 1);
+            const compose::Composite three = composed(o, 3);
             EXPECT_EQ(one.parts, 1);
             EXPECT_EQ(three.parts, 3);
             EXPECT_EQ(difference(three.image, one.image), "") << "as shown: " << as_shown;
@@ -101,7 +101,7 @@ TEST_F(ComposeInParts, ClipWithOneKeyframeIsComposedInOnePass) {
     const clipgen::ClipOptions c = clip(clipgen::Codec::Mpeg4, 1000);
     ComposeOptions o;
     o.clip = c.path;
-    const Composite result = composed(o, 4);
+    const compose::Composite result = composed(o, 4);
     EXPECT_EQ(result.parts, 1);
     o.count = 10;
     EXPECT_EQ(composed(o, 4).parts, 1);  // too short to split anyway
