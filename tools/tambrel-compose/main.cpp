@@ -106,9 +106,10 @@ int main(int argc, char** argv) {
     callbacks.skipped = [&progress, &warned](const compose::SkippedFrame& s) {
         if (++warned > kMostSkipWarnings) return;
         progress.finish();
-        std::fprintf(stderr, "tambrel-compose: warning: frame %lld cannot be decoded (%s); %s\n",
-                     static_cast<long long>(s.frame), s.reason.c_str(),
-                     s.background ? "the background is made without it" : "skipped");
+        std::fprintf(stderr, "tambrel-compose: warning: frame %lld cannot be decoded, %s: %s\n",
+                     static_cast<long long>(s.frame),
+                     s.background ? "the background is made without it" : "skipped",
+                     s.reason.c_str());
     };
     const auto result = compose_cli::compose(options, callbacks);
     progress.finish();
