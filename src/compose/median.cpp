@@ -13,9 +13,9 @@ namespace {
 // vectorised, whatever the channel.
 void order_rows(uint8_t* __restrict low, uint8_t* __restrict high, size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) {
-        const uint8_t a = low[i], b = high[i];
-        low[i] = std::min(a, b);
-        high[i] = std::max(a, b);
+        const unsigned a = low[i], b = high[i];
+        low[i] = static_cast<uint8_t>(a < b ? a : b);
+        high[i] = static_cast<uint8_t>(a < b ? b : a);
     }
 }
 
