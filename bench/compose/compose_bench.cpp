@@ -3,13 +3,13 @@
 // median background of a difference run, and a whole blend cycle of the window (fake
 // platform and media service, offscreen) without the 300 ms pace.
 
+#include <benchmark/benchmark.h>
+
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
-#include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <random>

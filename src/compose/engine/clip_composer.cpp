@@ -164,12 +164,15 @@ std::string size_text(QSize size) {
 }
 
 void merge_into(QImage& composite, const QImage& frame, const Plan& plan, Priority priority) {
-    const int columns = std::min({plan.merge.width(), frame.width(), composite.width()});
-    const int rows = std::min({plan.merge.height(), frame.height(), composite.height()});
+    int columns = std::min({plan.merge.width(), frame.width(), composite.width()});
+    int rows = std::min({plan.merge.height(), frame.height(), composite.height()});
     BackgroundBlock background;
-    if (!plan.background.isNull())
+    if (!plan.background.isNull()) {
         background = {reinterpret_cast<const uint32_t*>(plan.background.constBits()),
                       plan.background.bytesPerLine() / 4};
+        columns = std::min(columns, plan.background.width());
+        rows = std::min(rows, plan.background.height());
+    }
     blend_rgb32(reinterpret_cast<uint32_t*>(composite.bits()), composite.bytesPerLine() / 4,
                 reinterpret_cast<const uint32_t*>(frame.constBits()), frame.bytesPerLine() / 4,
                 columns, rows, priority, background);
