@@ -2,6 +2,8 @@
 # Makes the README's pictures from a build tree:
 #   docs/window.png              the window after a composite of the sample clip
 #   docs/pendulum-composite.png  the sample's composite made by tambrel-compose
+#   docs/difference-composite.png  white, black and difference priority side by side on
+#                                a generated clip of a ball over brighter and darker stripes
 #
 #   docs/make-screenshots.sh [BUILD_DIR]
 #
@@ -13,12 +15,24 @@ cd "$(dirname "$0")/.."
 BUILD=${1:-build}
 APP=$BUILD/src/app/tambrel
 COMPOSE=$BUILD/tools/tambrel-compose/tambrel-compose
+SCENE_CLIP=$BUILD/tests/cli/ball-scene-clip
 SAMPLE=$PWD/samples/pendulum.avi
-for f in "$APP" "$COMPOSE" "$SAMPLE"; do
-  [ -e "$f" ] || { echo "missing $f: build first (ninja -C $BUILD tambrel tambrel-compose sample_clip)" >&2; exit 2; }
+for f in "$APP" "$COMPOSE" "$SCENE_CLIP" "$SAMPLE"; do
+  [ -e "$f" ] || { echo "missing $f: build first (ninja -C $BUILD tambrel tambrel-compose ball-scene-clip sample_clip)" >&2; exit 2; }
 done
 
 "$COMPOSE" "$SAMPLE" -o docs/pendulum-composite.png --step 3 --count 8
+
+# The ball scene of the tests (a red ball rolling over a grey floor with a dark mat, a
+# white line and a brown board), composed under each priority, with white gaps between.
+scene=$(mktemp -d)
+"$SCENE_CLIP" "$scene/ball.avi" 400 120
+for priority in white black difference; do
+  "$COMPOSE" "$scene/ball.avi" -o "$scene/$priority.png" --priority "$priority"
+done
+convert "$scene/white.png" \( -size 10x120 xc:white \) "$scene/black.png" \
+  \( -size 10x120 xc:white \) "$scene/difference.png" +append docs/difference-composite.png
+rm -rf "$scene"
 
 if [ "${1:-}" != "--on-display" ] && [ -z "${TAMBREL_ON_DISPLAY:-}" ]; then
   TAMBREL_ON_DISPLAY=1 exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$BUILD"

@@ -1,20 +1,22 @@
-// Timings of the merge: the kernel on a standard pass region and on a full-HD frame,
-// each beside a memcpy of the same bytes, and a whole blend cycle of the window (fake
+// Timings of the merge: the kernel on a standard pass region and on a full-HD frame
+// (white, black and difference priority), each beside a memcpy of the same bytes, the
+// median background of a difference run, and a whole blend cycle of the window (fake
 // platform and media service, offscreen) without the 300 ms pace.
+
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRadioButton>
-#include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "compose/blend.h"
+#include "compose/median.h"
 #include "support/form_fixture.h"
 
 using namespace tambrel;
@@ -67,20 +69,41 @@ void BM_PassMemcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_PassMemcpy);
 
+// priority: 0 white, 1 black, 2 difference (which also reads a background).
 void BM_FullHdKernel(benchmark::State& state) {
-    const Priority priority = state.range(0) ? Priority::White : Priority::Black;
+    const Priority priority = static_cast<Priority>(state.range(0));
     constexpr int w = 1920, h = 1080;
-    std::vector<uint32_t> composite(w * h), frame(w * h);
+    std::vector<uint32_t> composite(w * h), frame(w * h), background(w * h);
     std::mt19937 rng(3);
     for (auto& p : composite) p = rng();
     for (auto& p : frame) p = rng();
+    for (auto& p : background) p = rng();
     for (auto _ : state) {
-        blend_rgb32(composite.data(), w, frame.data(), w, w, h, priority);
+        blend_rgb32(composite.data(), w, frame.data(), w, w, h, priority, {background.data(), w});
         benchmark::ClobberMemory();
     }
     set_bytes(state, w, h);
 }
-BENCHMARK(BM_FullHdKernel)->Arg(1)->Arg(0)->ArgName("white");
+BENCHMARK(BM_FullHdKernel)->Arg(0)->Arg(1)->Arg(2)->ArgName("priority");
+
+// The background of a difference run: the median of 15 full-HD frames.
+void BM_FullHdMedianOf15(benchmark::State& state) {
+    constexpr int w = 1920, h = 1080, count = 15;
+    std::vector<std::vector<uint32_t>> frames(count, std::vector<uint32_t>(w * h));
+    std::mt19937 rng(4);
+    std::vector<ConstPixelBlock> blocks;
+    for (auto& f : frames) {
+        for (auto& p : f) p = rng();
+        blocks.push_back({f.data(), w});
+    }
+    std::vector<uint32_t> median(w * h);
+    for (auto _ : state) {
+        median_rgb32(blocks, median.data(), w, w, h);
+        benchmark::ClobberMemory();
+    }
+    set_bytes(state, w, h);
+}
+BENCHMARK(BM_FullHdMedianOf15)->Unit(benchmark::kMillisecond);
 
 void BM_FullHdMemcpy(benchmark::State& state) {
     constexpr int w = 1920, h = 1080;

@@ -1,5 +1,7 @@
 #include "compose/blend.h"
 
+#include <cstdlib>
+
 #include "compose/blend_paths.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -36,6 +38,29 @@ void blend_row_portable(uint32_t* __restrict composite, const uint32_t* __restri
     }
 }
 
+inline int32_t channel_distance(uint32_t a, uint32_t b) {
+    int32_t sum = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int32_t d =
+            static_cast<int32_t>((a >> shift) & 0xffu) - static_cast<int32_t>((b >> shift) & 0xffu);
+        sum += d < 0 ? -d : d;
+    }
+    return sum;
+}
+
+// Difference priority: the frame's colour replaces the composite's only when strictly
+// farther from the background, so on a tie the earlier frame stays.
+void difference_row_portable(uint32_t* __restrict composite, const uint32_t* __restrict frame,
+                             const uint32_t* __restrict background, int width) {
+    for (int x = 0; x < width; ++x) {
+        const uint32_t c = composite[x];
+        const uint32_t f = frame[x];
+        const bool take_new =
+            channel_distance(f, background[x]) > channel_distance(c, background[x]);
+        composite[x] = (take_new ? f : c) | 0xff000000u;
+    }
+}
+
 #if TAMBREL_BLEND_AVX2
 // Eight pixels per step. maddubs with the byte weights (1, 1, 1, 0) turns each pixel into
 // the 16-bit pair (blue + green, red); the pairs of the frame minus those of the
@@ -64,6 +89,36 @@ __attribute__((target("avx2"))) void blend_row_avx2(uint32_t* __restrict composi
     }
     blend_row_portable<P>(composite + x, frame + x, width - x);
 }
+
+__attribute__((target("avx2"))) inline __m256i absdiff_epu8(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+
+// Eight pixels per step: the bytewise absolute differences from the background (the
+// larger minus the smaller, saturating), summed per pixel as in blend_row_avx2, give
+// distance_composite - distance_frame, negative exactly where the frame is farther.
+__attribute__((target("avx2"))) void difference_row_avx2(uint32_t* __restrict composite,
+                                                         const uint32_t* __restrict frame,
+                                                         const uint32_t* __restrict background,
+                                                         int width) {
+    const __m256i weights = _mm256_set1_epi32(0x00010101);
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xff000000u));
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        auto* cp = reinterpret_cast<__m256i*>(composite + x);
+        const __m256i c = _mm256_loadu_si256(cp);
+        const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frame + x));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(background + x));
+        const __m256i pairs = _mm256_sub_epi16(_mm256_maddubs_epi16(absdiff_epu8(c, b), weights),
+                                               _mm256_maddubs_epi16(absdiff_epu8(f, b), weights));
+        const __m256 frame_farther = _mm256_castsi256_ps(_mm256_madd_epi16(pairs, ones));
+        const __m256 chosen =
+            _mm256_blendv_ps(_mm256_castsi256_ps(c), _mm256_castsi256_ps(f), frame_farther);
+        _mm256_storeu_si256(cp, _mm256_or_si256(_mm256_castps_si256(chosen), opaque));
+    }
+    difference_row_portable(composite + x, frame + x, background + x, width - x);
+}
 #endif
 
 template <Priority P>
@@ -82,6 +137,24 @@ void blend_block(Path path, uint32_t* composite, ptrdiff_t composite_stride, con
             continue;
         }
         row(crow, frow, width);
+    }
+}
+
+void difference_block(Path path, uint32_t* composite, ptrdiff_t composite_stride,
+                      const uint32_t* frame, ptrdiff_t frame_stride, BackgroundBlock background,
+                      int width, int height) {
+    void (*row)(uint32_t*, const uint32_t*, const uint32_t*, int) = difference_row_portable;
+#if TAMBREL_BLEND_AVX2
+    if (path == Path::Avx2) row = difference_row_avx2;
+#endif
+    for (int y = 0; y < height; ++y) {
+        uint32_t* crow = composite + y * composite_stride;
+        const uint32_t* frow = frame + y * frame_stride;
+        if (crow == frow) {
+            for (int x = 0; x < width; ++x) crow[x] |= 0xff000000u;
+            continue;
+        }
+        row(crow, frow, background.pixels + y * background.stride_px, width);
     }
 }
 
@@ -104,14 +177,23 @@ bool available(Path path) { return path == Path::Portable || best_path() == Path
 
 void blend_rgb32_on(Path path, uint32_t* composite, ptrdiff_t composite_stride_px,
                     const uint32_t* frame, ptrdiff_t frame_stride_px, int width, int height,
-                    Priority priority) {
+                    Priority priority, BackgroundBlock background) {
     if (width <= 0 || height <= 0) return;
-    if (priority == Priority::White)
-        blend_block<Priority::White>(path, composite, composite_stride_px, frame, frame_stride_px,
-                                     width, height);
-    else
-        blend_block<Priority::Black>(path, composite, composite_stride_px, frame, frame_stride_px,
-                                     width, height);
+    switch (priority) {
+        case Priority::White:
+            blend_block<Priority::White>(path, composite, composite_stride_px, frame,
+                                         frame_stride_px, width, height);
+            break;
+        case Priority::Black:
+            blend_block<Priority::Black>(path, composite, composite_stride_px, frame,
+                                         frame_stride_px, width, height);
+            break;
+        case Priority::Difference:
+            if (background.pixels)
+                difference_block(path, composite, composite_stride_px, frame, frame_stride_px,
+                                 background, width, height);
+            break;
+    }
 }
 
 }  // namespace blend_paths
@@ -120,18 +202,35 @@ double pixel_brightness(Color c) {
     return (static_cast<double>(red_of(c)) + green_of(c) + blue_of(c)) / 3.0;
 }
 
-Color blend_pixel(Color composite, Color frame, Priority priority) {
+int colour_distance(Color a, Color b) {
+    return std::abs(red_of(a) - red_of(b)) + std::abs(green_of(a) - green_of(b)) +
+           std::abs(blue_of(a) - blue_of(b));
+}
+
+Color blend_pixel(Color composite, Color frame, Priority priority, Color background) {
     const double sc = pixel_brightness(composite);
     const double sn = pixel_brightness(frame);
-    const bool take_new = priority == Priority::White ? sn >= sc : sn < sc;
+    bool take_new = false;
+    switch (priority) {
+        case Priority::White:
+            take_new = sn >= sc;
+            break;
+        case Priority::Black:
+            take_new = sn < sc;
+            break;
+        case Priority::Difference:
+            take_new = colour_distance(frame, background) > colour_distance(composite, background);
+            break;
+    }
     const Color chosen = take_new ? frame : composite;
     return rgb(red_of(chosen), green_of(chosen), blue_of(chosen));
 }
 
 void blend_rgb32(uint32_t* composite, ptrdiff_t composite_stride_px, const uint32_t* frame,
-                 ptrdiff_t frame_stride_px, int width, int height, Priority priority) {
+                 ptrdiff_t frame_stride_px, int width, int height, Priority priority,
+                 BackgroundBlock background) {
     blend_paths::blend_rgb32_on(best_path(), composite, composite_stride_px, frame, frame_stride_px,
-                                width, height, priority);
+                                width, height, priority, background);
 }
 
 }  // namespace tambrel

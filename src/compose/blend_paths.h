@@ -17,6 +17,6 @@ bool available(Path path);
 // blend_rgb32 on the given path; `path` must be available.
 void blend_rgb32_on(Path path, uint32_t* composite, ptrdiff_t composite_stride_px,
                     const uint32_t* frame, ptrdiff_t frame_stride_px, int width, int height,
-                    Priority priority);
+                    Priority priority, BackgroundBlock background = {});
 
 }  // namespace tambrel::blend_paths

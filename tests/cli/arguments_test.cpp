@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
-#include "composer.h"
 #include "progress.h"
+#include "run.h"
 
 namespace tambrel::compose_cli {
 namespace {
@@ -36,7 +38,11 @@ TEST(ComposeArguments, DefaultsAndEverySpellingOfTheOptions) {
     EXPECT_EQ(d.step, 1);
     EXPECT_EQ(d.count, std::nullopt);
     EXPECT_EQ(d.priority, Priority::White);
+    EXPECT_EQ(d.background_frame, std::nullopt);
+    EXPECT_EQ(d.background_image, "");
     EXPECT_FALSE(d.as_shown);
+    EXPECT_FALSE(d.strict);
+    EXPECT_FALSE(d.verbose);
 
     ComposeOptions all;
     all.clip = "c.avi";
@@ -61,6 +67,25 @@ TEST(ComposeArguments, DefaultsAndEverySpellingOfTheOptions) {
     EXPECT_EQ(options({"c.avi", "-o", "o.png", "--priority", "white"}).priority, Priority::White);
     EXPECT_EQ(options({"c.avi", "-o", "o.png", "--start", "0", "--step", "2147483647"}).step,
               kMaxOptionValue);
+
+    ComposeOptions difference;
+    difference.clip = "c.avi";
+    difference.output = "o.png";
+    difference.priority = Priority::Difference;
+    difference.background_frame = 0;
+    difference.strict = true;
+    difference.verbose = true;
+    EXPECT_EQ(options({"c.avi", "-o", "o.png", "--priority", "difference", "--background", "0",
+                       "--strict", "--verbose"}),
+              difference);
+    EXPECT_EQ(options({"--verbose", "--background=0", "--strict", "--priority=difference", "c.avi",
+                       "-oo.png"}),
+              difference);
+    difference.background_frame.reset();
+    difference.background_image = "empty scene.png";
+    EXPECT_EQ(options({"c.avi", "-o", "o.png", "--background-image", "empty scene.png", "--strict",
+                       "--verbose", "--priority", "difference"}),
+              difference);
 }
 
 TEST(ComposeArguments, HelpWhereverItStandsBeforeAProblem) {
@@ -69,6 +94,42 @@ TEST(ComposeArguments, HelpWhereverItStandsBeforeAProblem) {
     EXPECT_FALSE(std::holds_alternative<HelpRequest>(parse({"c.avi", "--step", "0x", "--help"})));
     EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"c.avi", "--help", "--bogus"})));
     EXPECT_EQ(usage_error({"--help=yes"}), "--help takes no value");
+}
+
+TEST(ComposeArguments, HelpInEnglishOrJapaneseAsTheLocaleSays) {
+    for (const Language language : {Language::English, Language::Japanese}) {
+        const std::string_view help = help_text(language);
+        for (std::string_view word : {"-o, --output", "--start N", "--step N", "--count K",
+                                      "--priority white|black|difference", "--background N",
+                                      "--background-image", "--as-shown", "--strict", "--verbose",
+                                      "-h, --help", "316 x 236", "\n  2  ", "\n  3  ", "\n  4  "})
+            EXPECT_NE(help.find(word), std::string_view::npos) << word;
+    }
+    EXPECT_TRUE(help_text(Language::English).starts_with("Usage: tambrel-compose"));
+    EXPECT_TRUE(help_text(Language::Japanese).starts_with("使い方: tambrel-compose"));
+
+    // LC_ALL before LC_MESSAGES before LANG; an empty one does not count.
+    struct Locale {
+        const char *all, *messages, *lang;
+        Language expected;
+    };
+    for (const Locale& l : {Locale{nullptr, nullptr, nullptr, Language::English},
+                            Locale{nullptr, nullptr, "ja_JP.UTF-8", Language::Japanese},
+                            Locale{"", "ja_JP.UTF-8", "C", Language::Japanese},
+                            Locale{"C.UTF-8", "ja_JP.UTF-8", "ja_JP.UTF-8", Language::English},
+                            Locale{"ja_JP.eucJP", nullptr, "en_GB.UTF-8", Language::Japanese}}) {
+        for (const auto& [name, value] :
+             {std::pair{"LC_ALL", l.all}, std::pair{"LC_MESSAGES", l.messages},
+              std::pair{"LANG", l.lang}}) {
+            if (value)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        }
+        EXPECT_EQ(language_from_environment(), l.expected)
+            << (l.all ? l.all : "-") << " " << (l.messages ? l.messages : "-") << " "
+            << (l.lang ? l.lang : "-");
+    }
 }
 
 TEST(ComposeArguments, EachProblemIsNamed) {
@@ -90,7 +151,21 @@ TEST(ComposeArguments, EachProblemIsNamed) {
     EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--output", "y"}),
               "--output is given more than once");
     EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--priority", "White"}),
-              "--priority needs white or black, not 'White'");
+              "--priority needs white, black or difference, not 'White'");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--background", "3"}),
+              "--background is for --priority difference only");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--priority", "black", "--background-image", "b"}),
+              "--background-image is for --priority difference only");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--priority", "difference", "--background", "3",
+                           "--background-image", "b.png"}),
+              "--background and --background-image cannot both be given");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--priority", "difference", "--background", "-1"}),
+              "--background needs a whole number from 0 to 2147483647, not '-1'");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--background-image="}),
+              "the background image's name is empty");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--strict=yes"}), "--strict takes no value");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--verbose", "--verbose"}),
+              "--verbose is given more than once");
     EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--step", "0"}),
               "--step needs a whole number from 1 to 2147483647, not '0'");
     EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--start", "-1"}),
@@ -115,7 +190,7 @@ TEST(ComposeRun, FramesMergedStopAtTheEndAndAtTheCount) {
 }
 
 TEST(ComposeRun, TheWindowsPicturesAtStartUp) {
-    const WindowLayout w = window_layout();
+    const compose::WindowLayout w = compose::window_layout();
     EXPECT_EQ(w.frame_area, QSize(316, 236));
     EXPECT_EQ(w.composite, QSize(366, 286));
     EXPECT_EQ(w.merge_region, QSize(313, 233));

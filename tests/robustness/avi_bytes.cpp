@@ -1,6 +1,7 @@
 #include "avi_bytes.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstring>
 
 namespace tambrel::robustness {
@@ -43,6 +44,24 @@ uint32_t get32(const QByteArray& b, qsizetype at) {
 }
 
 constexpr int kSampleRate = 8000;
+
+// A picture as an uncompressed AVI stores it: rows bottom-up, blue, green, red, each
+// row padded to four bytes.
+QByteArray dib_rows(const QImage& picture, int width, int height) {
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    const int stride = (width * 3 + 3) / 4 * 4;
+    QByteArray rows(stride * height, '\0');
+    for (int y = 0; y < std::min(height, rgb.height()); ++y) {
+        const uchar* from = rgb.constScanLine(y);
+        char* to = rows.data() + (height - 1 - y) * stride;
+        for (int x = 0; x < std::min(width, rgb.width()); ++x) {
+            to[3 * x] = static_cast<char>(from[3 * x + 2]);
+            to[3 * x + 1] = static_cast<char>(from[3 * x + 1]);
+            to[3 * x + 2] = static_cast<char>(from[3 * x]);
+        }
+    }
+    return rows;
+}
 
 }  // namespace
 
@@ -129,7 +148,9 @@ QByteArray raw_avi(const RawAvi& s) {
     const char* audio_code = s.video ? "01wb" : "00wb";
     for (int k = 0; k < s.frames; ++k) {
         if (s.video) {
-            const QByteArray picture(frame_bytes, static_cast<char>(raw_grey(k)));
+            const QByteArray picture =
+                s.picture ? dib_rows(s.picture(k), s.width, s.height)
+                          : QByteArray(frame_bytes, static_cast<char>(raw_grey(k)));
             put_code(idx, video_code);
             put32(idx, 0x10);  // key frame
             put32(idx, static_cast<uint32_t>(4 + movi_body.size()));

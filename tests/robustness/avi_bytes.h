@@ -4,8 +4,10 @@
 // here is committed as a binary; every test makes the files it needs.
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -18,6 +20,9 @@ struct RawAvi {
     bool audio = false;  // a PCM stream, interleaved with the video chunks
     bool index = true;   // idx1 at the end
     int fps = 25;
+    // The pictures, where not the grey levels of raw_grey: frame k at the stored size
+    // (stored bottom-up as blue, green, red, as uncompressed AVI has them).
+    std::function<QImage(int k)> picture;
     // What the headers claim, when it differs from the truth.
     std::optional<int32_t> header_width, header_height;
     std::optional<uint32_t> header_frames;

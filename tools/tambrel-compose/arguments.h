@@ -28,7 +28,13 @@ struct ComposeOptions {
     int64_t step = 1;
     std::optional<int64_t> count;  // frames merged, the seed included; none: to the end
     Priority priority = Priority::White;
+    // The empty scene difference priority measures against; neither: the median of
+    // frames spread over the run.
+    std::optional<int64_t> background_frame;
+    std::string background_image;
     bool as_shown = false;
+    bool strict = false;   // a frame that cannot be decoded ends the run
+    bool verbose = false;  // libav's and the service's own messages on standard error
     bool operator==(const ComposeOptions&) const = default;
 };
 
@@ -50,7 +56,13 @@ using ParsedArguments = std::variant<ComposeOptions, HelpRequest, UsageError>;
 // before any problem.
 ParsedArguments parse_arguments(std::span<const std::string_view> args);
 
+enum class Language { English, Japanese };
+
+// The language of the user's locale for messages: Japanese when the first of LC_ALL,
+// LC_MESSAGES and LANG that is set and not empty starts with "ja".
+Language language_from_environment();
+
 // The text of --help.
-std::string_view help_text();
+std::string_view help_text(Language language = Language::English);
 
 }  // namespace tambrel::compose_cli

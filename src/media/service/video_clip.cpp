@@ -1,5 +1,6 @@
 #include "media/service/video_clip.h"
 
+#include "media/service/av_log.h"
 #include "media/service/av_ptr.h"
 #include "media/service/file_source.h"
 #include "media/service/frame_digest.h"
@@ -43,16 +44,6 @@ void warn_av(const char* what, int err) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(err, text, sizeof text);
     qWarning("media: %s: %s", what, text);
-}
-
-void quiet_libav() {
-    // The service reports failures through its own error numbers; libav's own chatter
-    // about damaged data would only clutter the console of the tools.
-    static const bool once = [] {
-        av_log_set_level(AV_LOG_ERROR);
-        return true;
-    }();
-    (void)once;
 }
 
 FramePtr take_frame(AVFrame* from) {
@@ -540,7 +531,7 @@ VideoClip::VideoClip(std::unique_ptr<Impl> impl) : d_(std::move(impl)) {}
 VideoClip::~VideoClip() = default;
 
 std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error) {
-    quiet_libav();
+    libav_log::install();
     auto d = std::make_unique<Impl>();
     d->source = FileSource::open(path, error);
     if (!d->source) return nullptr;
