@@ -20,6 +20,7 @@
 #include <cmath>
 #include <map>
 
+#include "app/clip_sources.h"
 #include "app/icon.h"
 #include "core/fonts.h"
 
@@ -247,6 +248,11 @@ void Form1::connect_events() {
     mouse(Picture3, &PictureBox::mouseUp, &Form1::Picture3_MouseUp);
     mouse(Picture2, &PictureBox::mouseDown, &Form1::Picture2_MouseDown);
     mouse(Picture2, &PictureBox::mouseMove, &Form1::Picture2_MouseMove);
+
+    // A video file dropped on the window opens as the open item would open it.
+    new ClipDropTarget(this, [this](const QString& path) {
+        if (!platform_.ending()) open_clip(path);
+    });
 }
 
 void Form1::start() {

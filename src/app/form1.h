@@ -5,13 +5,17 @@
 // compose/ (composition run, clearing), measure/ (scale, read-out, tracing).
 
 #include <QMainWindow>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 #include "core/handles.h"
 #include "core/picture_box.h"
 #include "core/platform.h"
 #include "media/module1.h"
+#include "media/scroll_map.h"
 #include "media/service/media_service.h"
 
 class QAction;
@@ -104,6 +108,9 @@ public:
 
     // --- media: open, close, transport ---
     void mnuopen_Click();
+    // The open item's steps with `path` standing for the dialog's answer (a dropped file,
+    // the command line's file); nullopt asks the dialog, as the open item does.
+    void open_clip(const std::optional<QString>& path);
     void mnuclose_Click();
     void Command1_Click();
     void Command2_Click();
@@ -142,6 +149,9 @@ private:
     }
     static QString short_path(const QString& path) { return Module1::short_path(path); }
     void set_label2_caption(const QString& caption);
+    // Where the open clip's picture goes in Picture1 (and in the pictures that receive
+    // its frames): its fit to Picture1's inner area.
+    QRect clip_destination() const;
     void build_controls();
     void connect_events();
 
@@ -150,6 +160,9 @@ private:
     HandleTable& handles_;
     QWidget* client_;
     QString label2_caption_;
+    // The open clip's picture size as the service reports it; nullopt when unknown.
+    std::optional<QSize> clip_source_;
+    ScrollMap scroll_map_;
 };
 
 }  // namespace tambrel

@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <QTimer>
 
+#include "app/clip_sources.h"
 #include "app/form1.h"
 #include "core/handles.h"
 #include "core/platform.h"
@@ -17,6 +19,9 @@ int main(int argc, char** argv) {
     {
         tambrel::Form1 form(platform, service, handles);
         form.start();
+        // `tambrel FILE` opens FILE as the open item would, once the window is up.
+        if (const auto clip = tambrel::clip_path_from_arguments(QCoreApplication::arguments()))
+            QTimer::singleShot(0, &form, [&form, path = *clip] { form.open_clip(path); });
         status = app.exec();
     }
     return status;

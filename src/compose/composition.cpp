@@ -177,11 +177,17 @@ void Form1::blend_pass() {
     // Pixels outside either picture are neither read nor written.
     const int columns = std::clamp(w + 1, 0, std::min(frame.width(), composite_image.width()));
     const int rows = std::clamp(h + 1, 0, std::min(frame.height(), composite_image.height()));
-    if (columns > 0 && rows > 0) {
+    // Only the clip's picture is merged: beside a picture that is not 4:3, Picture2 holds
+    // no frame (at most what an earlier clip left there), and the composite keeps its
+    // background. A 4:3 picture covers the whole region.
+    const QRect drawn = clip_destination();
+    const int picture_columns = std::clamp(columns, 0, drawn.right() + 1);
+    const int picture_rows = std::clamp(rows, 0, drawn.bottom() + 1);
+    if (picture_columns > 0 && picture_rows > 0) {
         blend_rgb32(reinterpret_cast<uint32_t*>(composite_image.bits()),
                     composite_image.bytesPerLine() / 4,
                     reinterpret_cast<const uint32_t*>(frame.constBits()), frame.bytesPerLine() / 4,
-                    columns, rows, priority);
+                    picture_columns, picture_rows, priority);
         Picture3->surface().target_changed();
     }
     // The column counter ends at the number of columns merged. QProgressBar ignores a

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -16,12 +17,12 @@ QString qt_file_filter(const QString& filter) {
         const QString caption = parts[i];
         const QString pattern = parts[i + 1];
         // Qt reads the patterns from the last parentheses; add them unless the caption
-        // already names exactly this pattern.
-        if (caption.endsWith(QStringLiteral("(") + pattern + QStringLiteral(")")))
+        // already names exactly these patterns.
+        const QString patterns = QString(pattern).replace(';', ' ');
+        if (caption.endsWith(QStringLiteral("(") + patterns + QStringLiteral(")")))
             entries << caption;
         else
-            entries << caption + QStringLiteral(" (") + QString(pattern).replace(';', ' ') +
-                           QStringLiteral(")");
+            entries << caption + QStringLiteral(" (") + patterns + QStringLiteral(")");
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -38,13 +39,23 @@ void QtPlatform::message_box_info(QWidget* parent, const QString& text, const QS
     box.exec();
 }
 
-std::optional<QString> QtPlatform::open_file_dialog(QWidget* parent, const QString& filter) {
+void set_up_open_dialog(QFileDialog& dialog, const QString& filter, int selected) {
     // Qt's own dialog: the same on every desktop, and scriptable by typing a path.
-    QFileDialog dialog(parent);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(qt_file_filter(filter));
+    // Without QDir::CaseSensitive in the dialog's filter the name patterns match any case.
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    const QString entries = qt_file_filter(filter);
+    dialog.setNameFilter(entries);
+    const QStringList names = entries.split(QStringLiteral(";;"));
+    if (selected >= 0 && selected < names.size()) dialog.selectNameFilter(names[selected]);
+}
+
+std::optional<QString> QtPlatform::open_file_dialog(QWidget* parent, const QString& filter,
+                                                    int selected) {
+    QFileDialog dialog(parent);
+    set_up_open_dialog(dialog, filter, selected);
     dialog.setWindowModality(Qt::ApplicationModal);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace tambrel {
@@ -20,9 +21,12 @@ public:
     virtual void message_box_stop(QWidget* parent, const QString& text, const QString& title) = 0;
     // Modal informational message (used where the window must explain a refused input).
     virtual void message_box_info(QWidget* parent, const QString& text, const QString& title) = 0;
-    // Modal file-open dialog. `filter` is in the "caption|pattern|caption|pattern" form.
-    // nullopt when the user cancels: the caller treats that as a failure.
-    virtual std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter) = 0;
+    // Modal file-open dialog. `filter` is in the "caption|pattern|caption|pattern" form
+    // (several patterns of one entry separated by ';'); entry `selected` (0 = the first)
+    // is the one chosen when the dialog opens. nullopt when the user cancels: the caller
+    // treats that as a failure.
+    virtual std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter,
+                                                    int selected) = 0;
     virtual void clipboard_clear() = 0;
     virtual void clipboard_set_image(const QImage& image) = 0;
     // Milliseconds since system start, wrapping as a signed 32-bit value.
@@ -38,12 +42,18 @@ public:
 // Converts the "caption|pattern|..." filter form into Qt's "caption (pattern);;..." form.
 QString qt_file_filter(const QString& filter);
 
+// Sets up `dialog` as QtPlatform's open dialog: Qt's own (the same on every desktop,
+// scriptable by typing a path), one existing file, the filter's entries with `selected`
+// chosen, extensions matched without regard to case.
+void set_up_open_dialog(QFileDialog& dialog, const QString& filter, int selected);
+
 class QtPlatform : public Platform {
 public:
     void beep() override;
     void message_box_stop(QWidget* parent, const QString& text, const QString& title) override;
     void message_box_info(QWidget* parent, const QString& text, const QString& title) override;
-    std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter) override;
+    std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter,
+                                            int selected) override;
     void clipboard_clear() override;
     void clipboard_set_image(const QImage& image) override;
     int32_t tick_count() override;

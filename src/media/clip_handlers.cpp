@@ -10,24 +10,44 @@
 
 #include "app/form1.h"
 #include "core/numbers.h"
-
-#include <algorithm>
+#include "core/picture_fit.h"
 
 namespace tambrel {
 
 namespace {
 
-const QString kOpenFilter = QStringLiteral("AVIファイル (*.avi)|*.avi");
+// Phones and cameras write their extensions in capitals as often as not; the dialog
+// matches them without regard to case.
+const QString kOpenFilter = QStringLiteral(
+    "AVIファイル (*.avi)|*.avi|"
+    "動画ファイル (*.mp4 *.mov *.m4v *.3gp *.mkv *.webm *.mts *.m2ts *.ts *.mpg *.mpeg *.wmv "
+    "*.avi)|*.mp4;*.mov;*.m4v;*.3gp;*.mkv;*.webm;*.mts;*.m2ts;*.ts;*.mpg;*.mpeg;*.wmv;*.avi|"
+    "すべてのファイル (*)|*");
+constexpr int kVideoFilesEntry = 1;  // selected when the dialog opens
 
-QString destination_command(const PictureBox& picture) {
-    return QStringLiteral("put avfile destination at 0 0 ") +
-           QString::fromStdString(leading_blank(picture.inner_width())) +
-           QString::fromStdString(leading_blank(picture.inner_height()));
+// Added under the service's own text when it refuses a file.
+const QString kWhatOpens = QStringLiteral(
+    "開くことができるのは MP4、MOV、MKV、WebM、MTS/TS、MPG、WMV、AVI の動画ファイルです。");
+
+// "put avfile destination at 0 0 " and the size in leading-blank form, as the command
+// has always been sent; the fit keeps the left and top edges at 0.
+QString destination_command(QRect rect) {
+    return QStringLiteral("put avfile destination at ") + QString::fromStdString(plain(rect.x())) +
+           QLatin1Char(' ') + QString::fromStdString(plain(rect.y())) + QLatin1Char(' ') +
+           QString::fromStdString(leading_blank(rect.width())) +
+           QString::fromStdString(leading_blank(rect.height()));
 }
 
 }  // namespace
 
-void Form1::mnuopen_Click() {
+QRect Form1::clip_destination() const {
+    const QSize area(Picture1->inner_width(), Picture1->inner_height());
+    return clip_source_ ? picture_fit(*clip_source_, area) : QRect(QPoint(0, 0), area);
+}
+
+void Form1::mnuopen_Click() { open_clip(std::nullopt); }
+
+void Form1::open_clip(const std::optional<QString>& given) {
     QString reply;
     Picture3->surface().set_auto_redraw(true);
     Picture3->surface().clear();
@@ -37,7 +57,8 @@ void Form1::mnuopen_Click() {
     // From here on any failure, the cancelled dialog included, beeps once and leaves
     // the handler with the earlier steps done.
     const auto fail = [this] { platform_.beep(); };
-    const std::optional<QString> chosen = platform_.open_file_dialog(this, kOpenFilter);
+    const std::optional<QString> chosen =
+        given ? given : platform_.open_file_dialog(this, kOpenFilter, kVideoFilesEntry);
     if (!chosen) return fail();
     const QString path = *chosen;
     const QString short_form = short_path(path);
@@ -48,16 +69,22 @@ void Form1::mnuopen_Click() {
                                     QString::fromStdString(plain(parent)),
                                 reply);
     if (rc != 0) {
-        platform_.message_box_stop(this, reply, QCoreApplication::applicationName());
+        platform_.message_box_stop(this, reply + QLatin1Char('\n') + kWhatOpens,
+                                   QCoreApplication::applicationName());
         return;
     }
-    mci_send(destination_command(*Picture1), reply);
+    // The picture's shape decides its fit; a service that cannot tell gets the whole area.
+    clip_source_.reset();
+    if (mci_send(QStringLiteral("where avfile source"), reply) == 0)
+        clip_source_ = source_size_from_reply(reply.toStdString());
+    mci_send(destination_command(clip_destination()), reply);
     mci_send(QStringLiteral("status avfile length"), reply);
-    const std::optional<int16_t> length = reply_as_int16(reply.toStdString());
-    // A length beyond 16 bits does not fit the bar: the clip stays open and fitted,
+    // A length beyond the 32-bit range cannot be used: the clip stays open and fitted,
     // everything after this point is left as it was.
-    if (!length) return fail();
-    HScroll1->setMaximum(*length);
+    const std::optional<ScrollMap> map = ScrollMap::for_length(read_number(reply.toStdString()));
+    if (!map) return fail();
+    scroll_map_ = *map;
+    HScroll1->setMaximum(scroll_map_.bar_maximum());
     Timer1->start();
     Label1->setText(path);
     cmd_enabled(-1, 0);
@@ -76,7 +103,7 @@ void Form1::mnuclose_Click() {
 
 void Form1::Command1_Click() {
     QString reply;
-    mci_send(destination_command(*Picture1), reply);
+    mci_send(destination_command(clip_destination()), reply);
     mci_send(QStringLiteral("play avfile window"), reply);
     cmd_enabled(-1, -1);
     Cmd_Reserve->setEnabled(true);
@@ -110,7 +137,7 @@ void Form1::HScroll1_Scroll() {
     Timer1->stop();
     // While the thumb is dragged the bar's value trails the thumb; the thumb is where
     // the user wants to be.
-    const int target = HScroll1->sliderPosition();
+    const int32_t target = scroll_map_.frame_at(HScroll1->sliderPosition());
     mci_send(QStringLiteral("seek avfile to ") + QString::fromStdString(leading_blank(target)),
              reply);
     Timer1->start();
@@ -121,11 +148,9 @@ void Form1::Timer1_Timer() {
     QString reply;
     mci_send(QStringLiteral("status avfile position"), reply);
     // A position that does not fit the bar puts it at its nearest end; the label
-    // still shows the reply as received.
-    const double position = read_number(reply.toStdString());
-    const std::optional<int16_t> as_int = to_int16(position);
-    int bar = as_int ? *as_int : (position < 0 ? HScroll1->minimum() : HScroll1->maximum());
-    bar = std::clamp(bar, HScroll1->minimum(), HScroll1->maximum());
+    // still shows the reply as received, the exact frame also where the bar is spread.
+    const int bar = scroll_map_.bar_at(read_number(reply.toStdString()), HScroll1->minimum(),
+                                       HScroll1->maximum());
     if (HScroll1->value() != bar) HScroll1->setValue(bar);
     set_label2_caption(QStringLiteral("フレーム") + QChar(10) + QChar(13) + QStringLiteral("    ") +
                        reply);

@@ -74,7 +74,7 @@ class AsShownTest : public QObject {
     QImage tool(const QString& clip, const QStringList& options);
 
     QTemporaryDir dir_;
-    QString mjpeg_, mpeg4_, raw_;
+    QString mjpeg_, mpeg4_, raw_, wide_, tall_;
 };
 
 void AsShownTest::initTestCase() {
@@ -88,7 +88,11 @@ void AsShownTest::initTestCase() {
     mjpeg_ = make("bob-mjpeg.avi", clipgen::Codec::Mjpeg, 320, 240, 60);
     mpeg4_ = make("bob-mpeg4.avi", clipgen::Codec::Mpeg4, 320, 240, 40);
     raw_ = make("bob-raw.avi", clipgen::Codec::RawBgr24, 200, 150, 30);
-    QVERIFY(!mjpeg_.isEmpty() && !mpeg4_.isEmpty() && !raw_.isEmpty());
+    // Not 4:3: fitted with their proportions kept, the rest of the area background.
+    wide_ = make("bob-wide.avi", clipgen::Codec::RawBgr24, 320, 180, 20);
+    tall_ = make("bob-tall.avi", clipgen::Codec::RawBgr24, 180, 320, 20);
+    QVERIFY(!mjpeg_.isEmpty() && !mpeg4_.isEmpty() && !raw_.isEmpty() && !wide_.isEmpty() &&
+            !tall_.isEmpty());
 }
 
 QImage AsShownTest::tool(const QString& clip, const QStringList& options) {
@@ -111,6 +115,8 @@ void AsShownTest::isWhatTheWindowsCompositeHolds_data() {
     QTest::newRow("mpeg4, across keyframes") << "mpeg4" << 10 << 5 << 6 << true;
     QTest::newRow("raw, enlarged") << "raw" << 2 << 2 << 5 << true;
     QTest::newRow("seed only") << "raw" << 4 << 1 << 1 << false;
+    QTest::newRow("16:9, black") << "wide" << 1 << 2 << 6 << false;
+    QTest::newRow("portrait") << "tall" << 0 << 3 << 5 << true;
 }
 
 void AsShownTest::isWhatTheWindowsCompositeHolds() {
@@ -119,7 +125,11 @@ void AsShownTest::isWhatTheWindowsCompositeHolds() {
     QFETCH(int, step);
     QFETCH(int, count);
     QFETCH(bool, white);
-    const QString path = clip == "mjpeg" ? mjpeg_ : clip == "mpeg4" ? mpeg4_ : raw_;
+    const QString path = clip == "mjpeg"   ? mjpeg_
+                         : clip == "mpeg4" ? mpeg4_
+                         : clip == "wide"  ? wide_
+                         : clip == "tall"  ? tall_
+                                           : raw_;
 
     Window window;
     const QImage expected = window.composite(path, start, step, count, white);

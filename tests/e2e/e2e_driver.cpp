@@ -13,6 +13,7 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <variant>
 
 #include "clipgen.h"
 #include "desktop.h"
@@ -38,6 +39,31 @@ clipgen::ClipOptions pendulum_options(const QString& path) {
     return o;
 }
 
+// A 16:9 clip longer than the scroll bar's 16-bit range: 2 min 47 s of 240 fps slow
+// motion. MPEG-4 with a keyframe every half second keeps it small and quick to write.
+constexpr int kLongFrames = 40000;
+clipgen::ClipOptions long_options(const QString& path) {
+    clipgen::ClipOptions o;
+    o.path = path.toStdString();
+    o.codec = clipgen::Codec::Mpeg4;
+    o.width = 320;
+    o.height = 180;
+    o.fps_num = 240;
+    o.frames = kLongFrames;
+    o.keyframe_interval = 120;
+    return o;
+}
+
+// The scroll bar's 16-bit range spread over a clip that is longer: value v stands for
+// frame v · length / 32767 and frame f shows as f · 32767 / length, both to the nearest.
+constexpr int kBarLimit = 32767;
+int frame_of_bar(int value, int length) {
+    return int((2LL * value * length + kBarLimit) / (2LL * kBarLimit));
+}
+int bar_of_frame(int frame, int length) {
+    return int((2LL * frame * kBarLimit + length) / (2LL * length));
+}
+
 // Two colours whose brightness order disagrees with their red channel's: merging them
 // whole-pixel keeps one of them, merging channel by channel makes a third colour.
 constexpr QRgb kDimColour = 0xDC2828;     // (220, 40, 40): channel sum 300, even frames
@@ -58,6 +84,7 @@ const QRect kCmdGosei = twips_rect(720, 3840, 1935, 492);       // 合成開始
 const QRect kCmdgouseistop = twips_rect(720, 4320, 1935, 495);  // 合成中止
 const QRect kCommand6 = twips_rect(720, 4800, 1935, 492);       // 合成画像消去
 // Option2 stands inside Frame1 at (360, 720).
+const QRect kOption1 = twips_rect(4440 + 360, 5040 + 360, 1095, 300);
 const QRect kOption2 = twips_rect(4440 + 360, 5040 + 720, 975, 255);
 const QRect kTextBoxes[5] = {twips_rect(9000, 5280, 735, 375), twips_rect(10440, 5280, 735, 375),
                              twips_rect(9000, 5880, 735, 375), twips_rect(10440, 5880, 735, 375),
@@ -88,8 +115,10 @@ class Scenario {
     QImage control(const QImage& shot, QRect client_rect) const {
         return crop(shot, on_screen(client_rect));
     }
+    // The frame number coded into the picture in Picture1 (the part the clip's picture
+    // covers: all of it for 4:3, the top or left part for other shapes).
     int picture1_frame(const QImage& shot) const {
-        return clipgen::read_frame_number(control(shot, PictureGeometry::picture1_inner()));
+        return clipgen::read_frame_number(control(shot, shown_picture_));
     }
     // The frame number the read-out Label2 shows, found by comparing it with the
     // label rendered for each candidate; -1 when it shows none of them.
@@ -119,12 +148,16 @@ class Scenario {
     void step5_clipboard();
     void step6_readout();
     void step6b_priority();
+    void step6c_long_clip();
+    void step6d_portrait();
     void step7_exit();
 
     QString tambrel_, make_clip_;
     QDir dir_;
-    QString pendulum_path_, colours_path_;
-    clipgen::ClipOptions pendulum_;
+    QString pendulum_path_, colours_path_, long_path_, portrait_path_;
+    clipgen::ClipOptions pendulum_, long_;
+    QImage portrait_upright_;  // frame 0 of the portrait clip as ffmpeg shows it
+    QRect shown_picture_ = PictureGeometry::picture1_inner();
     QProcess app_;
     Desktop desk_;
     Replicas replicas_;
@@ -185,6 +218,59 @@ void Scenario::make_clips() {
     if (colours.exit_code != 0)
         fail(QStringLiteral("ffmpeg could not write the two-colour clip: %1")
                  .arg(QString::fromLocal8Bit(colours.err)));
+
+    long_path_ = dir_.filePath(QStringLiteral("slow-motion-16x9.avi"));
+    long_ = long_options(long_path_);
+    const CommandResult made_long =
+        run_command(make_clip_,
+                    {long_path_, QStringLiteral("--codec"), QStringLiteral("mpeg4"),
+                     QStringLiteral("--size"), QStringLiteral("320x180"), QStringLiteral("--fps"),
+                     QStringLiteral("240"), QStringLiteral("--frames"),
+                     QString::number(kLongFrames), QStringLiteral("--gop"), QStringLiteral("120")},
+                    600000);
+    if (made_long.exit_code != 0)
+        fail(QStringLiteral("make-clip could not write the long clip: %1")
+                 .arg(QString::fromLocal8Bit(made_long.err)));
+
+    // A portrait phone clip as phones store it: H.264 in MP4, coded landscape (320 x 180)
+    // with a display rotation of -90 degrees, a bright disc near one end. The display
+    // rotation is added by a stream copy, where this ffmpeg writes it.
+    const QString coded = dir_.filePath(QStringLiteral("portrait-coded.mp4"));
+    portrait_path_ = dir_.filePath(QStringLiteral("IMG_0001.MP4"));
+    const QString upright = dir_.filePath(QStringLiteral("portrait-upright.png"));
+    const QStringList quiet = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
+    const CommandResult encoded = run_command(
+        QStringLiteral("ffmpeg"),
+        quiet + QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                            QStringLiteral("color=c=black:s=320x180:r=30:d=2,format=yuv420p,"
+                                           "geq=lum='if(lt(hypot(X-60,Y-90),30),235,40)':"
+                                           "cb=128:cr=128"),
+                            QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                            QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), coded},
+        120000);
+    const CommandResult rotated =
+        encoded.exit_code != 0
+            ? encoded
+            : run_command(
+                  QStringLiteral("ffmpeg"),
+                  quiet + QStringList{QStringLiteral("-i"), coded, QStringLiteral("-c"),
+                                      QStringLiteral("copy"), QStringLiteral("-metadata:s:v:0"),
+                                      QStringLiteral("rotate=270"), portrait_path_},
+                  120000);
+    // What a player shows: ffmpeg applies the rotation when it decodes.
+    const CommandResult reference =
+        rotated.exit_code != 0
+            ? rotated
+            : run_command(
+                  QStringLiteral("ffmpeg"),
+                  quiet + QStringList{QStringLiteral("-i"), portrait_path_,
+                                      QStringLiteral("-frames:v"), QStringLiteral("1"), upright},
+                  120000);
+    portrait_upright_ = QImage(upright);
+    if (reference.exit_code != 0 || portrait_upright_.size() != QSize(180, 320))
+        fail(QStringLiteral("ffmpeg could not write the portrait clip (%1): %2")
+                 .arg(portrait_upright_.width())
+                 .arg(QString::fromLocal8Bit(reference.err)));
 }
 
 void Scenario::start_app() {
@@ -205,6 +291,8 @@ int Scenario::readout(const QImage& shot, int hint) {
             it = readout_looks_.emplace(n, replicas_.frame_readout(n)).first;
         return differing_pixels(shown, it->second) <= 2;
     };
+    // Without a hint the picture's own frame number is the best guess.
+    if (hint < 0) hint = picture1_frame(shot);
     if (hint >= 0)
         for (int n = std::max(0, hint - 3); n <= hint + 3; ++n)
             if (matches(n)) return n;
@@ -673,6 +761,202 @@ void Scenario::step6b_priority() {
     uniform(black, kDimColour, QStringLiteral("black priority"));
 }
 
+void Scenario::step6c_long_clip() {
+    log(QStringLiteral("step 6c: a 16:9 clip of %1 frames: fitted with its proportions, the "
+                       "bar over the whole clip, the exact frame in the read-out, a run there")
+            .arg(kLongFrames));
+    // 320 x 180 is wider than the frame area's 316 x 236: the width fills it and the
+    // height is 316 · 180 / 320 = 177.75, drawn 178 rows high at the top.
+    const QRect inner = PictureGeometry::picture1_inner();
+    shown_picture_ = QRect(inner.topLeft(), QSize(316, 178));
+    open_clip(long_path_, QStringLiteral("long"));
+    const QImage opened = wait_for_frame(0, true, QStringLiteral("frame 0 of the long clip"));
+    const QImage below = control(opened, QRect(inner.left(), inner.top() + 180, 316, 56));
+    for (int y = 0; y < below.height(); y += 3)
+        for (int x = 0; x < below.width(); x += 3)
+            if (mean_level(below, QPoint(x, y), 0) < 250)
+                fail(QStringLiteral("Picture1 is not its white background below the 16:9 "
+                                    "picture at row %1")
+                         .arg(180 + y));
+    save(opened, QStringLiteral("long-opened"),
+         QStringLiteral("the 16:9 clip of %1 frames open: 316 x 178 at the top of Picture1, "
+                        "white below")
+             .arg(kLongFrames));
+
+    desk_.click_at(centre(kCommand1));
+    wait_for(QStringLiteral("the long clip to play"), kLong, [&]() -> std::optional<bool> {
+        if (picture1_frame(desk_.grab()) > 0) return true;
+        return std::nullopt;
+    });
+    desk_.click_at(centre(kCommand2));
+    const auto [paused, paused_shot] =
+        wait_until_still(true, QStringLiteral("the long clip to stand after 一時停止"));
+
+    // The thumb dragged to where the bar's value is about nine tenths of its range lands
+    // past frame 32 767.
+    const int from = bar_of_frame(paused, kLongFrames);
+    const QRect thumb = replicas_.scroll_thumb(kBarLimit, from);
+    const QRect bar = on_screen(kHScroll1);
+    const int grab_x = thumb.center().x();
+    int release_x = grab_x;
+    while (release_x < kHScroll1.width() &&
+           replicas_.scroll_value_after_drag(kBarLimit, from, grab_x, release_x) <
+               kBarLimit * 9 / 10)
+        ++release_x;
+    const int value = replicas_.scroll_value_after_drag(kBarLimit, from, grab_x, release_x);
+    const int expected = frame_of_bar(value, kLongFrames);
+    const int accuracy =
+        int(std::ceil(replicas_.values_per_pixel(kBarLimit, from) * kLongFrames / kBarLimit)) + 1;
+    desk_.move_to(QPoint(bar.left() + grab_x, bar.top() + thumb.center().y()));
+    desk_.press();
+    for (int x = grab_x + 5; x < release_x; x += 8)
+        desk_.move_to(QPoint(bar.left() + x, bar.top() + thumb.center().y()));
+    desk_.move_to(QPoint(bar.left() + release_x, bar.top() + thumb.center().y()));
+    desk_.release();
+    desk_.move_to(centre(kLabel1));
+    const auto [landed, landed_shot] =
+        wait_until_still(true, QStringLiteral("the long clip to stand after the thumb drag"));
+    log(QStringLiteral("  paused at frame %1; thumb dragged to value %2: frame %3 (expected %4 "
+                       "± %5)")
+            .arg(paused)
+            .arg(value)
+            .arg(landed)
+            .arg(expected)
+            .arg(accuracy));
+    if (landed <= 32767 || std::abs(landed - expected) > accuracy)
+        fail(QStringLiteral("dragging the thumb to value %1 of 32767 left the clip at frame %2, "
+                            "expected %3")
+                 .arg(value)
+                 .arg(landed)
+                 .arg(expected));
+    save(landed_shot, QStringLiteral("long-seek"),
+         QStringLiteral("thumb dragged to nine tenths of the bar: frame %1, read-out and picture "
+                        "agree")
+             .arg(landed));
+    desk_.click_at(centre(kCommand3));
+    wait_for_frame(landed + 1, true, QStringLiteral("frame %1 after コマ送り").arg(landed + 1));
+
+    // A run there: white priority, 3 frames per step (Text6 still holds 3).
+    desk_.click_at(centre(kOption1));
+    const int seed = landed + 1;
+    const QImage composite = compose(3, QStringLiteral("long"));
+    const auto [end, end_shot] = wait_until_still(true, QStringLiteral("the long run to end"));
+    log(QStringLiteral("  run from frame %1 to frame %2").arg(seed).arg(end));
+    if (end <= seed || (end - seed) % 3 != 0)
+        fail(QStringLiteral("the run went from frame %1 to %2: not whole steps of 3")
+                 .arg(seed)
+                 .arg(end));
+    save(end_shot, QStringLiteral("long-composed"),
+         QStringLiteral("after the run on the long clip: composite of frames %1, %2, ...")
+             .arg(seed)
+             .arg(seed + 3));
+    save(composite, QStringLiteral("long-clipboard"),
+         QStringLiteral("the clipboard after the run on the 16:9 clip: round bobs, white below"));
+
+    // The composite keeps the clip's proportions: every bob is as wide as it is high
+    // (stretched to the whole area they would be a third higher than wide), and below
+    // the picture the composite is its white background.
+    const double s = 316.0 / long_.width;
+    const double band_row = std::max(8.0, std::round(long_.height / 20.0));
+    const QRect picture(0, int(std::ceil(2 * band_row * s)) + 3, 313, 178);
+    const auto blobs = bright_blobs(composite, picture.intersected(QRect(0, 0, 313, 178)), 180, 60);
+    if (blobs.size() < 2)
+        fail(QStringLiteral("the bob appears %1 times in the long clip's composite")
+                 .arg(blobs.size()));
+    // Samples near the sweep's turn may overlap; every bob that stands alone is measured.
+    const double diameter = 2 * std::max(3.0, long_.height / 16.0) * s;
+    int alone = 0;
+    for (const Blob& b : blobs) {
+        log(QStringLiteral("  bob at %1,%2: %3 x %4, %5 pixels")
+                .arg(b.bounds.x())
+                .arg(b.bounds.y())
+                .arg(b.bounds.width())
+                .arg(b.bounds.height())
+                .arg(b.area));
+        if (b.area > 1.3 * M_PI * diameter * diameter / 4) continue;
+        ++alone;
+        if (std::abs(b.bounds.width() - b.bounds.height()) > 2 ||
+            std::abs(b.bounds.height() - diameter) > 3)
+            fail(QStringLiteral("a bob of the 16:9 composite is %1 x %2 pixels, not a circle "
+                                "%3 pixels across")
+                     .arg(b.bounds.width())
+                     .arg(b.bounds.height())
+                     .arg(diameter, 0, 'f', 1));
+    }
+    if (alone == 0) fail(QStringLiteral("no bob of the long clip's composite stands alone"));
+    const QPointF bob = clipgen::bob_position(long_, seed);
+    if (mean_level(composite, QPoint(int(bob.x() * s), int(bob.y() * s))) < 180)
+        fail(QStringLiteral("the seed frame %1's bob is missing from the composite").arg(seed));
+    for (int y = 182; y < 232; y += 4)
+        for (int x = 4; x < 310; x += 6)
+            if (mean_level(composite, QPoint(x, y), 0) < 250)
+                fail(QStringLiteral("the composite is not white below the 16:9 picture at %1,%2")
+                         .arg(x)
+                         .arg(y));
+    shown_picture_ = inner;
+}
+
+void Scenario::step6d_portrait() {
+    log(QStringLiteral("step 6d: a portrait phone clip (MP4, stored landscape, rotated -90°)"));
+    std::set<qulonglong> before;
+    for (qulonglong w : desk_.windows_of_process(app_.processId())) before.insert(w);
+    open_clip(portrait_path_, QStringLiteral("portrait"));
+    // Either the window shows the clip, or the media service refuses MP4 with a message.
+    using Outcome = std::variant<QImage, qulonglong>;
+    const Outcome outcome = wait_for(
+        QStringLiteral("the portrait clip to open or be refused"), kLong,
+        [&]() -> std::optional<Outcome> {
+            for (qulonglong w : desk_.windows_of_process(app_.processId()))
+                if (!before.count(w) && desk_.window_geometry(w).width() > 100) return Outcome(w);
+            const QImage shot = desk_.grab();
+            if (differing_pixels(control(shot, kLabel1), replicas_.path_label(portrait_path_)) <= 2)
+                return Outcome(shot);
+            return std::nullopt;
+        });
+    if (const auto* box = std::get_if<qulonglong>(&outcome)) {
+        save(desk_.grab(), QStringLiteral("portrait-refused"),
+             QStringLiteral("the media service refuses the portrait MP4: its message"));
+        log(
+            QStringLiteral("  SKIPPED: the media service does not open MP4 yet; the portrait "
+                           "clip's checks wait for it"));
+        desk_.move_to(desk_.window_geometry(*box).center());
+        desk_.key(QStringLiteral("Return"));
+        wait_for(QStringLiteral("the message box to close"), kLong, [&]() -> std::optional<bool> {
+            for (qulonglong w : desk_.windows_of_process(app_.processId()))
+                if (w == *box) return std::nullopt;
+            return true;
+        });
+        return;
+    }
+    // Upright 180 x 320 is higher than the frame area: the height fills it, the width is
+    // 236 · 180 / 320 = 132.75, drawn 133 columns wide at the left.
+    const QImage shot =
+        wait_for_frame(0, false, QStringLiteral("the read-out 0 for the portrait clip"));
+    const QImage picture1 = control(shot, PictureGeometry::picture1_inner());
+    const QImage expected =
+        portrait_upright_.scaled(133, 236, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int wrong = differing_pixels(picture1.copy(0, 0, 133, 236), expected);
+    log(QStringLiteral("  %1 of %2 pixels differ from ffmpeg's upright frame")
+            .arg(wrong)
+            .arg(133 * 236));
+    if (wrong > 133 * 236 / 50)
+        fail(QStringLiteral("Picture1 does not show the portrait clip upright at 133 x 236 "
+                            "(%1 pixels differ)")
+                 .arg(wrong));
+    for (int y = 0; y < 236; y += 3)
+        for (int x = 136; x < 316; x += 3)
+            if (mean_level(picture1, QPoint(x, y), 0) < 250)
+                fail(QStringLiteral("Picture1 is not its white background beside the portrait "
+                                    "picture at %1,%2")
+                         .arg(x)
+                         .arg(y));
+    const auto discs = bright_blobs(picture1, QRect(0, 0, 133, 236), 180, 60);
+    if (discs.size() != 1 || std::abs(discs[0].bounds.width() - discs[0].bounds.height()) > 2)
+        fail(QStringLiteral("the portrait clip's disc is not one round blob"));
+    save(shot, QStringLiteral("portrait"),
+         QStringLiteral("the portrait MP4 upright at the left of Picture1, white beside it"));
+}
+
 void Scenario::step7_exit() {
     log(QStringLiteral("step 7: ﾌｧｲﾙ（&F） › 終了(&X)"));
     const QPoint item =
@@ -713,6 +997,8 @@ void Scenario::run() {
     step5_clipboard();
     step6_readout();
     step6b_priority();
+    step6c_long_clip();
+    step6d_portrait();
     step7_exit();
     log(QStringLiteral("all steps held in %1 s").arg(total.elapsed() / 1000.0, 0, 'f', 1));
     index_ = nullptr;

@@ -29,6 +29,9 @@ public:
     // Drawn by "update": frame(position) scaled into the surface's target.
     std::function<QImage(int)> frame;
     int position = 0;
+    // Where "update" draws: the last "put <alias> destination at X Y W H", at first the
+    // whole of Picture1's inner area.
+    QRect destination{0, 0, 316, 236};
     std::map<int32_t, std::string> error_texts = {{1, "fake error"}};
 
     int count(const std::string& command) const {
@@ -48,12 +51,16 @@ public:
             answer = it->second.second;
         } else if (c == "step avfile") {
             ++position;
+        } else if (c.rfind("put avfile destination at ", 0) == 0) {
+            std::istringstream numbers(c.substr(26));
+            int x = 0, y = 0, w = 0, h = 0;
+            if (numbers >> x >> y >> w >> h) destination = QRect(x, y, w, h);
         } else if (c.rfind("update avfile hdc ", 0) == 0 && handles_ && frame) {
             auto* surface = handles_->surface(std::stoi(c.substr(18)));
             if (!surface) return 1;
             QImage& target = surface->target();
             QPainter p(&target);
-            p.drawImage(QRect(0, 0, 316, 236), frame(position));
+            p.drawImage(destination, frame(position));
             p.end();
             surface->target_changed();
         }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "core/platform.h"
 
@@ -24,6 +25,7 @@ public:
     // Answers for the next dialogs; an empty optional is a cancel. No answer left: cancel.
     std::deque<std::optional<QString>> dialog_answers;
     QStringList dialog_filters;
+    std::vector<int> dialog_selected;  // the entry each dialog opened with
     std::optional<QImage> clipboard;
     int clipboard_clears = 0;
     int clipboard_sets = 0;
@@ -42,8 +44,10 @@ public:
     void message_box_info(QWidget*, const QString& text, const QString& title) override {
         messages.push_back({text, title, false});
     }
-    std::optional<QString> open_file_dialog(QWidget*, const QString& filter) override {
+    std::optional<QString> open_file_dialog(QWidget*, const QString& filter,
+                                            int selected) override {
         dialog_filters << filter;
+        dialog_selected.push_back(selected);
         if (dialog_answers.empty()) return std::nullopt;
         auto answer = dialog_answers.front();
         dialog_answers.pop_front();

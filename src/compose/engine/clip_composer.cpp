@@ -14,6 +14,7 @@
 #include "compose/median.h"
 #include "core/fonts.h"
 #include "core/handles.h"
+#include "core/picture_fit.h"
 #include "core/surface.h"
 #include "measure/axes_geometry.h"
 #include "measure/axes_paint.h"
@@ -178,11 +179,16 @@ void merge_into(QImage& composite, const QImage& frame, const Plan& plan, Priori
                 columns, rows, priority, background);
 }
 
-// Fits the clip into the window's frame area when the run is as shown.
+// Fits the clip into the window's frame area when the run is as shown, as the window
+// fits it: a 4:3 picture over the whole area, any other shape with its proportions.
 std::optional<CompositionFailure> set_destination(ServiceClip& clip, const Plan& plan) {
     if (!plan.as_shown) return std::nullopt;
-    const std::string put = " destination at 0 0 " + std::to_string(plan.frame_size.width()) + ' ' +
-                            std::to_string(plan.frame_size.height());
+    std::optional<QSize> source;
+    if (clip.run("where", " source") == 0) source = source_size_from_reply(clip.reply());
+    const QRect fit = picture_fit(source.value_or(QSize()), plan.frame_size);
+    const std::string put = " destination at " + std::to_string(fit.x()) + ' ' +
+                            std::to_string(fit.y()) + ' ' + std::to_string(fit.width()) + ' ' +
+                            std::to_string(fit.height());
     if (const int32_t rc = clip.run("put", put); rc != 0)
         return CompositionFailure{
             Kind::Open, "cannot fit the clip into the frame area: " + clip.error_text(rc)};
