@@ -221,8 +221,10 @@ TEST_F(BadFiles, RefusedOpenInTheWindowShowsTheTextAndKeepsTheWindowAsItWas) {
         const auto& m = w.platform.messages.back();
         EXPECT_TRUE(m.stop_icon);
         // A missing file has no path form: the open then carries none and is refused for it.
-        EXPECT_EQ(m.text,
-                  error_text_of(c.what == "no such file" ? MediaError::BadParameter : c.error));
+        // The service's text comes first; a line on what opens follows it.
+        EXPECT_TRUE(m.text.startsWith(
+            error_text_of(c.what == "no such file" ? MediaError::BadParameter : c.error) + "\n"))
+            << m.text.toStdString();
         // One beep for the refused open, one more for the close when nothing was open.
         EXPECT_EQ(w.platform.beeps - beeps, clip_open ? 1 : 2);
         clip_open = false;

@@ -653,20 +653,21 @@ bool VideoClip::Impl::index_slots(int64_t file_size) {
             entries.push_back({ts, ts, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
         av_packet_unref(pkt.get());
     }
-    // The header's frame count stands, with or without an index: the frames it promises
-    // past the last chunk of a file cut short (its RIFF size is larger than the file), or
-    // past what a file of this size can hold, are lost. They fail to decode rather than
-    // vanish from the length, so a step onto one beeps instead of quietly staying put.
-    index = FrameIndex(std::move(entries), st->nb_frames);
-    if (index.empty()) return false;
     unsigned char head[8] = {};  // "RIFF" and the size the file should have, less 8
     const bool have_head = source->peek(0, head, sizeof head) == sizeof head;
     const uint64_t riff_size = head[4] | head[5] << 8 | head[6] << 16 | uint64_t{head[7]} << 24;
     const bool cut_short = have_head && std::memcmp(head, "RIFF", 4) == 0 &&
                            riff_size + 8 > static_cast<uint64_t>(file_size);
-    // Every frame slot takes at least a chunk header of 8 bytes.
+    // Every frame slot takes at least a chunk header of 8 bytes: a count beyond that is
+    // no count at all, and the frames the file really holds make the length.
     const bool count_impossible = st->nb_frames > file_size / 8;
-    trailing_missing = cut_short || count_impossible;
+    // Otherwise the header's count stands, with or without an index: the frames it
+    // promises past the last chunk of a file cut short (its RIFF size is larger than the
+    // file) are lost. They fail to decode rather than vanish from the length, so a step
+    // onto one beeps instead of quietly staying put.
+    index = FrameIndex(std::move(entries), count_impossible ? 0 : st->nb_frames);
+    if (index.empty()) return false;
+    trailing_missing = cut_short;
     return true;
 }
 
