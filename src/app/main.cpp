@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "app/app_log.h"
 #include "app/clip_sources.h"
 #include "app/form1.h"
 #include "core/handles.h"
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QApplication::setQuitOnLastWindowClosed(false);  // the exits end the program
+    tambrel::app_log::install();
 
     tambrel::HandleTable handles;
     tambrel::QtPlatform platform;

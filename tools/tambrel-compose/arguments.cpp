@@ -11,7 +11,7 @@ constexpr std::string_view kHelp =
     R"(Usage: tambrel-compose CLIP -o OUT [--start N] [--step N] [--count K]
                        [--priority white|black|difference]
                        [--background N | --background-image FILE]
-                       [--as-shown] [--strict] [--verbose]
+                       [--as-shown] [--strict] [--verbose] [--memory MIB]
 
 Makes the stroboscopic composite of an AVI clip without the window, with the same
 media service and the same merge rules as the window's composition run.
@@ -67,6 +67,9 @@ Options:
                           with a warning on standard error, and the run goes on.
       --verbose           Also show the decoding library's own messages (at most 200
                           a run) and the media service's details on standard error.
+      --memory MIB        Memory for decoded pictures, in mebibytes (default 512, or
+                          TAMBREL_MEMORY_MB): a clip whose pictures do not fit is
+                          refused, and fewer parts are composed side by side.
   -h, --help              Show this text (in Japanese where the locale is Japanese).
 
 Options take their value as the next argument or after '=' (--step=3, -oOUT); "--"
@@ -99,7 +102,7 @@ constexpr std::string_view kHelpJapanese =
     R"(使い方: tambrel-compose クリップ -o 出力 [--start N] [--step N] [--count K]
                        [--priority white|black|difference]
                        [--background N | --background-image ファイル]
-                       [--as-shown] [--strict] [--verbose]
+                       [--as-shown] [--strict] [--verbose] [--memory MIB]
 
 ウィンドウを開かずに、AVI クリップのストロボ合成画像を作ります。メディアサービスと
 合成の規則はウィンドウの合成と同じです。
@@ -150,6 +153,9 @@ constexpr std::string_view kHelpJapanese =
                           エラーに警告を出して飛ばし、続けます。
       --verbose           復号ライブラリ自身のメッセージ（1 回の実行で最大 200 行）と
                           メディアサービスの詳細も標準エラーに出します。
+      --memory MIB        復号した画像に使うメモリー（MiB 単位。既定は 512、または
+                          TAMBREL_MEMORY_MB）。収まらないクリップは開かず、並べて
+                          合成する部分の数も減らします。
   -h, --help              この説明を表示します（ロケールが日本語なら日本語で）。
 
 オプションの値は次の引数か '=' の後に書きます（--step=3、-o出力）。"--" より後は
@@ -200,6 +206,7 @@ enum class Option {
     AsShown,
     Strict,
     Verbose,
+    Memory,
     Help,
 };
 constexpr int kOptionKinds = static_cast<int>(Option::Help) + 1;
@@ -221,6 +228,7 @@ constexpr Spelling kLongOptions[] = {
     {"--as-shown", Option::AsShown, false},
     {"--strict", Option::Strict, false},
     {"--verbose", Option::Verbose, false},
+    {"--memory", Option::Memory, true},
     {"--help", Option::Help, false},
 };
 
@@ -311,6 +319,7 @@ ParsedArguments parse_arguments(std::span<const std::string_view> args) {
             case Option::Start:
             case Option::Step:
             case Option::Count:
+            case Option::Memory:
             case Option::Background: {
                 const int64_t low =
                     found->option == Option::Start || found->option == Option::Background ? 0 : 1;
@@ -323,6 +332,7 @@ ParsedArguments parse_arguments(std::span<const std::string_view> args) {
                 if (found->option == Option::Step) o.step = *n;
                 if (found->option == Option::Count) o.count = *n;
                 if (found->option == Option::Background) o.background_frame = *n;
+                if (found->option == Option::Memory) o.memory_mib = *n;
                 break;
             }
             case Option::BackgroundImage:

@@ -35,6 +35,7 @@ struct ComposeOptions {
     bool as_shown = false;
     bool strict = false;   // a frame that cannot be decoded ends the run
     bool verbose = false;  // libav's and the service's own messages on standard error
+    std::optional<int64_t> memory_mib;  // the memory budget; none: the environment's or 512
     bool operator==(const ComposeOptions&) const = default;
 };
 

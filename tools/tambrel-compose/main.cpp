@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "media/service/memory_budget.h"
 #include "media/service/av_log.h"
 #include "output.h"
 #include "progress.h"
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
     const auto began = std::chrono::steady_clock::now();
 
     qInstallMessageHandler(options.verbose ? verbose_messages : quiet_messages);
+    if (options.memory_mib)
+        media::MemoryBudget::process().set_limit(static_cast<size_t>(*options.memory_mib) << 20);
     // Qt reads only the program's name: every argument has been read above.
     int qt_argc = 1;
     char* qt_argv[] = {argv[0], nullptr};

@@ -15,6 +15,7 @@
 #include "core/fonts.h"
 #include "core/handles.h"
 #include "core/picture_fit.h"
+#include "media/service/memory_budget.h"
 #include "core/surface.h"
 #include "measure/axes_geometry.h"
 #include "measure/axes_paint.h"
@@ -267,6 +268,14 @@ std::vector<int64_t> part_starts(ServiceClip& clip, const Plan& plan, int max_pa
                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     parts = static_cast<int>(std::clamp<int64_t>(
         std::min<int64_t>(parts, plan.total() / kMinFramesPerPart), 1, kMostParts));
+    // Every further part opens the clip again and keeps a composite and a frame of its
+    // own: as many as the memory budget has room for.
+    const size_t per_part = clip.device().clip().working_bytes() +
+                            2 * static_cast<size_t>(plan.frame_size.width()) *
+                                static_cast<size_t>(plan.frame_size.height()) * 4;
+    const size_t room = media::MemoryBudget::process().available();
+    if (per_part > 0)
+        parts = static_cast<int>(std::min<size_t>(static_cast<size_t>(parts), 1 + room / per_part));
     const media::FrameIndex& index = clip.device().clip().index();
     for (; parts > 1; --parts) {
         std::vector<int64_t> starts;

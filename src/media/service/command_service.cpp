@@ -95,8 +95,7 @@ int32_t CommandService::execute(std::string_view text, std::string& reply) {
             } else if constexpr (std::is_same_v<T, DestinationCommand>) {
                 std::optional<QRect> rect;
                 if (c.rect) rect = QRect(c.rect->x, c.rect->y, c.rect->width, c.rect->height);
-                device.set_destination(rect);
-                return MediaError::None;
+                return device.set_destination(rect);
             } else if constexpr (std::is_same_v<T, StatusCommand>) {
                 switch (c.item) {
                     case StatusItem::Length:

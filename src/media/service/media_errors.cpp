@@ -27,6 +27,12 @@ std::string_view error_text(int32_t number) {
         case MediaError::DecodeFailed:
             return "このフレームをデコードできません。ファイルが壊れている可能性があります。(frame "
                    "cannot be decoded; the file may be damaged)";
+        case MediaError::NoMemory:
+            return "画像が大きすぎて、使えるメモリーに収まりません。(the pictures do not fit in the "
+                   "memory allowed)";
+        case MediaError::TooManyDevices:
+            return "同時に開けるファイルの数を超えています。ほかのファイルを閉じてください。(too many "
+                   "clips open at once)";
         case MediaError::None:
             break;
     }

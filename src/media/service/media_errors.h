@@ -18,6 +18,8 @@ enum class MediaError : int32_t {
     NotPlayable = 307,    // not an AVI file, no video stream, no decoder, absurd size
     UnknownHandle = 308,  // window or device-context handle not in the handle table
     DecodeFailed = 309,   // an open clip's frame could not be decoded (damaged file)
+    NoMemory = 310,       // the pictures would not fit in the process's memory budget
+    TooManyDevices = 311, // as many clips are open as a process keeps at once
 };
 
 constexpr int32_t code(MediaError e) { return static_cast<int32_t>(e); }

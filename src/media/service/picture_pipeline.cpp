@@ -1,5 +1,7 @@
 #include "media/service/picture_pipeline.h"
 
+#include "media/service/memory_budget.h"
+
 extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
@@ -283,8 +285,13 @@ MediaError PicturePipeline::draw(const AVFrame& f, Orientation orientation, QIma
         return convert_sdr(f, dst, static_cast<int>(target.bytesPerLine()), dest.size());
     }
 
-    // The picture as coded, at the size it takes before it is turned.
+    // The picture as coded, at the size it takes before it is turned, and its turned copy
+    // (and for HDR the graph's float planes): scratch pictures the budget must allow.
     const QSize coded = orientation.quarter_turns % 2 ? dest.size().transposed() : dest.size();
+    const size_t scratch =
+        static_cast<size_t>(dest.width()) * dest.height() * (hdr ? 4 * 5 : 4 * 2);
+    const BudgetShare share = BudgetShare::take(MemoryBudget::process(), scratch);
+    if (!share) return MediaError::NoMemory;
     QImage picture(coded, QImage::Format_RGB32);
     if (picture.isNull()) return MediaError::DecodeFailed;
     const MediaError e =

@@ -4,6 +4,7 @@
 #include "media/service/av_ptr.h"
 #include "media/service/file_source.h"
 #include "media/service/frame_digest.h"
+#include "media/service/memory_budget.h"
 #include "media/service/picture_pipeline.h"
 
 extern "C" {
@@ -11,6 +12,7 @@ extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -102,6 +104,21 @@ std::array<uint8_t, AVPALETTE_SIZE> header_palette(const AVCodecParameters& par)
 
 }  // namespace
 
+namespace {
+
+// Bytes of one picture as the decoder hands it out, bit depth and chroma format included;
+// as much as 16-bit 4:4:4 with alpha when the stream does not say.
+size_t picture_bytes(const AVCodecParameters& par) {
+    const auto format = static_cast<AVPixelFormat>(par.format);
+    const int bytes = format == AV_PIX_FMT_NONE
+                          ? -1
+                          : av_image_get_buffer_size(format, par.width, par.height, 64);
+    if (bytes > 0) return static_cast<size_t>(bytes);
+    return static_cast<size_t>(par.width) * static_cast<size_t>(par.height) * 8;
+}
+
+}  // namespace
+
 struct VideoClip::Impl {
     // Declared first, so that it outlives the demuxer reading through it.
     std::unique_ptr<FileSource> source;
@@ -161,6 +178,12 @@ struct VideoClip::Impl {
     // was cut short, or its header claims more frames than the file can hold.
     bool trailing_missing = false;
 
+    // The process's budget: the working pictures below are held from it for the clip's
+    // life, and every cached picture while it stays cached.
+    MemoryBudget* budget = &MemoryBudget::process();
+    BudgetShare working;
+    int threads = 1;
+    ~Impl() { cache_clear(); }
     std::map<int64_t, FramePtr> cache;  // display number -> picture
     size_t cache_size = 0;
     size_t cache_bound = kDefaultCacheBound;
@@ -188,6 +211,7 @@ struct VideoClip::Impl {
     bool choose_stream(const AVCodec*& codec);
     bool index_slots(int64_t file_size);
     bool index_stamps();
+    MediaError reserve_working_set(const AVCodec* codec);
     bool open_decoder(const AVCodec* codec);
     bool first_picture();
     void cache_put(int64_t display, const FramePtr& f, int64_t focus);
@@ -396,6 +420,7 @@ int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
 
 void VideoClip::Impl::cache_clear() {
     cache.clear();
+    budget->give_back(cache_size);
     cache_size = 0;
 }
 
@@ -408,16 +433,22 @@ void VideoClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focu
     if (bytes == 0 || distance > cache_bound / bytes ||
         distance > static_cast<uint64_t>(keep_before))
         return;
-    cache.emplace(display, f);
-    cache_size += bytes;
-    // Keep the pictures nearest to where the caller is going.
-    while (cache_size > cache_bound && cache.size() > 1) {
+    // Keep the pictures nearest to where the caller is going, within the clip's own bound
+    // and what the process's budget can give.
+    const auto evict_one = [&] {
         auto first = cache.begin();
         auto last = std::prev(cache.end());
         auto victim = (focus - first->first >= last->first - focus) ? first : last;
-        cache_size -= frame_bytes(*victim->second);
+        const size_t victim_bytes = frame_bytes(*victim->second);
+        cache_size -= victim_bytes;
+        budget->give_back(victim_bytes);
         cache.erase(victim);
-    }
+    };
+    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take(bytes)))
+        evict_one();
+    if (cache.empty() && (bytes > cache_bound || !budget->take(bytes))) return;
+    cache.emplace(display, f);
+    cache_size += bytes;
 }
 
 MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
@@ -539,6 +570,10 @@ std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& 
     const AVCodec* codec = nullptr;
     if (!d->open_container(path) || !d->choose_stream(codec)) return nullptr;
     if (!(d->by_slot ? d->index_slots(d->source->size()) : d->index_stamps())) return nullptr;
+    if (const MediaError e = d->reserve_working_set(codec); e != MediaError::None) {
+        error = e;
+        return nullptr;
+    }
     if (!d->open_decoder(codec) || !d->first_picture()) return nullptr;
     error = MediaError::None;
     return std::unique_ptr<VideoClip>(new VideoClip(std::move(d)));
@@ -735,6 +770,44 @@ bool VideoClip::Impl::index_stamps() {
     return !index.empty();
 }
 
+MediaError VideoClip::Impl::reserve_working_set(const AVCodec* codec) {
+    const AVStream* st = fmt->streams[vs];
+    const AVCodecParameters* par = st->codecpar;
+    const size_t picture = picture_bytes(*par);
+    // The RGB picture a conversion may need, at the size the picture is shown (widened or
+    // heightened to square pixels).
+    const AVRational sar = par->sample_aspect_ratio;
+    const double stretch = sar.num > 0 && sar.den > 0 ? std::max(av_q2d(sar), 1 / av_q2d(sar)) : 1;
+    const size_t converted = static_cast<size_t>(
+        std::min(static_cast<double>(par->width) * par->height * 4 * stretch, 1e15));
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
+    const bool intra = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+    // Pictures the decoder keeps for reference and reordering, each extra frame thread
+    // one more, and the two the clip holds itself (the current and the last decoded).
+    const size_t references = intra ? 1 : 4 + static_cast<size_t>(std::max(par->video_delay, 0));
+    const int wanted_threads =
+        by_slot ? 1 : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    for (int t = wanted_threads; t >= 1; --t) {
+        const size_t need = picture * (references + static_cast<size_t>(t - 1) + 2) + converted;
+        working = BudgetShare::take(*budget, need);
+        if (working) {
+            threads = t;
+            return MediaError::None;
+        }
+    }
+    // The least it can work with: the picture being decoded, the one shown, and its
+    // conversion.
+    working = BudgetShare::take(*budget, picture * 2 + converted);
+    if (working) {
+        threads = 1;
+        return MediaError::None;
+    }
+    qWarning("media: pictures of %dx%d (%zu bytes each) do not fit in the memory budget",
+             par->width, par->height, picture);
+    (void)codec;
+    return MediaError::NoMemory;
+}
+
 bool VideoClip::Impl::open_decoder(const AVCodec* codec) {
     const AVStream* st = fmt->streams[vs];
     const AVCodecParameters* par = st->codecpar;
@@ -749,8 +822,7 @@ bool VideoClip::Impl::open_decoder(const AVCodec* codec) {
     // would shift; presentation stamps travel with the picture, so other containers
     // decode with frame threads too.
     dec->thread_type = by_slot ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
-    dec->thread_count =
-        by_slot ? 0 : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    dec->thread_count = by_slot ? 0 : threads;
     dec->max_pixels = kMaxFramePixels;
     dec->get_buffer2 = cleared_buffer;
     if (const int r = avcodec_open2(dec.get(), codec, nullptr); r < 0) {
@@ -884,6 +956,7 @@ uint64_t VideoClip::picture_digest() const {
 }
 VideoClip::Counters VideoClip::counters() const { return d_->counters; }
 size_t VideoClip::cache_bytes() const { return d_->cache_size; }
+size_t VideoClip::working_bytes() const { return d_->working.bytes(); }
 size_t VideoClip::cache_bound() const { return d_->cache_bound; }
 
 void VideoClip::set_cache_bound(size_t bytes) {

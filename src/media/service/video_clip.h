@@ -80,6 +80,9 @@ class VideoClip {
     uint64_t picture_digest() const;
     Counters counters() const;
     size_t cache_bytes() const;
+    // What the clip holds from the memory budget for its working pictures (the step-back
+    // cache not included): about what another open of it would need.
+    size_t working_bytes() const;
     size_t cache_bound() const;
     void set_cache_bound(size_t bytes);
     // Naive mode: no cache, every request seeks to its keyframe and decodes forward.

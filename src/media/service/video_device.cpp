@@ -1,12 +1,18 @@
 #include "media/service/video_device.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 #include "core/surface.h"
 #include "media/service/video_window.h"
 
 namespace tambrel::media {
+
+namespace {
+// Devices open in this process, whichever service opened them.
+std::atomic<size_t> open_devices{0};
+}  // namespace
 
 std::unique_ptr<VideoDevice> VideoDevice::open(const std::string& path, QWidget* parent,
                                                MediaError& error) {
@@ -17,6 +23,7 @@ std::unique_ptr<VideoDevice> VideoDevice::open(const std::string& path, QWidget*
 
 VideoDevice::VideoDevice(std::unique_ptr<VideoClip> clip, QWidget* parent)
     : clip_(std::move(clip)), dest_(QPoint(0, 0), clip_->size()) {
+    ++open_devices;
     clock_ = [] {
         return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                         std::chrono::steady_clock::now().time_since_epoch())
@@ -37,6 +44,7 @@ VideoDevice::VideoDevice(std::unique_ptr<VideoClip> clip, QWidget* parent)
 }
 
 VideoDevice::~VideoDevice() {
+    --open_devices;
     timer_.stop();
     delete window_.data();  // null when the parent has already taken it down
 }
@@ -53,12 +61,25 @@ int64_t VideoDevice::position() {
     return clip_->current();
 }
 
-void VideoDevice::set_destination(std::optional<QRect> rect) {
-    dest_ = rect.value_or(QRect(QPoint(0, 0), clip_->size()));
+MediaError VideoDevice::set_destination(std::optional<QRect> rect) {
+    const QRect wanted = rect.value_or(QRect(QPoint(0, 0), clip_->size()));
+    if (window_) {
+        // The window keeps a picture of the destination's size: it comes from the budget.
+        const size_t bytes = static_cast<size_t>(wanted.width()) * wanted.height() * 4;
+        canvas_share_.reset();
+        canvas_share_ = BudgetShare::take(MemoryBudget::process(), bytes);
+        if (!canvas_share_) {
+            canvas_share_ = BudgetShare::take(
+                MemoryBudget::process(), static_cast<size_t>(dest_.width()) * dest_.height() * 4);
+            return MediaError::NoMemory;
+        }
+    }
+    dest_ = wanted;
     if (window_) {
         window_->setGeometry(dest_);
         refresh_window();
     }
+    return MediaError::None;
 }
 
 MediaError VideoDevice::go_to(int64_t n) {

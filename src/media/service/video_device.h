@@ -13,6 +13,7 @@
 #include <string>
 
 #include "media/service/media_errors.h"
+#include "media/service/memory_budget.h"
 #include "media/service/video_clip.h"
 
 namespace tambrel {
@@ -44,7 +45,9 @@ class VideoDevice {
     bool playing() const { return playing_; }
 
     // The rectangle the video is scaled into; nullopt: the clip's own size at 0, 0.
-    void set_destination(std::optional<QRect> rect);
+    // NoMemory when the video window's picture of that size would not fit in the
+    // memory budget; the destination is then unchanged.
+    MediaError set_destination(std::optional<QRect> rect);
     QRect destination() const { return dest_; }
 
     // Starts playback from the current frame and returns at once.
@@ -75,6 +78,7 @@ class VideoDevice {
 
     std::unique_ptr<VideoClip> clip_;
     QPointer<VideoWindow> window_;
+    BudgetShare canvas_share_;  // the video window's picture
     QRect dest_;
     bool playing_ = false;
     int64_t play_from_ = 0;

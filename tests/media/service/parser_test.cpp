@@ -243,7 +243,8 @@ TEST(ErrorTable, EveryErrorHasItsOwnTextAndUnknownNumbersNone) {
     const MediaError all[] = {
         MediaError::UnknownCommand, MediaError::BadParameter,  MediaError::OutOfRange,
         MediaError::NotOpen,        MediaError::AliasInUse,    MediaError::FileNotFound,
-        MediaError::NotPlayable,    MediaError::UnknownHandle, MediaError::DecodeFailed};
+        MediaError::NotPlayable,    MediaError::UnknownHandle, MediaError::DecodeFailed,
+        MediaError::NoMemory,       MediaError::TooManyDevices};
     std::set<std::string_view> texts;
     std::set<int32_t> numbers;
     for (const MediaError e : all) {
