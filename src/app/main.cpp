@@ -1,12 +1,40 @@
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/form1.h"
 #include "core/handles.h"
 #include "core/platform.h"
 #include "media/service/command_service.h"
 
+namespace {
+std::vector<std::string_view> arguments(int argc, char** argv) {
+    return std::vector<std::string_view>(argv + 1, argv + argc);
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    using tambrel::CommandLine;
+    // Help and version are answered before Qt starts: they need no display.
+    const CommandLine asked = CommandLine::parse(arguments(argc, argv));
+    if (asked.request() == CommandLine::Request::Help) {
+        std::fputs(CommandLine::help_text().data(), stdout);
+        return 0;
+    }
+    if (asked.request() == CommandLine::Request::Version) {
+        std::fputs(CommandLine::version_text(TAMBREL_VERSION).c_str(), stdout);
+        return 0;
+    }
+
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    const CommandLine command_line = CommandLine::parse(arguments(argc, argv));
+    if (command_line.request() == CommandLine::Request::Usage) {
+        std::fprintf(stderr, "tambrel: %s\nTry 'tambrel --help' for more information.\n",
+                     command_line.error().c_str());
+        return 2;
+    }
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QApplication::setQuitOnLastWindowClosed(false);  // the exits end the program
 

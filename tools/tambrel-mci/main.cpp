@@ -10,12 +10,38 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "core/handles.h"
 #include "media/service/command_service.h"
 #include "media/service/media_errors.h"
 
 namespace {
+
+constexpr std::string_view kHelp = R"(Usage: tambrel-mci [COMMAND]...
+A console for Tambrel's media service: the plain-text commands the window sends to
+open a clip and step, seek and draw its frames, run without the window.
+
+Each COMMAND argument, or else each line of standard input, is one command (blank
+lines are skipped), run in order against the same service, so a clip opened by one
+command stays open for the next. Each is answered with one line on standard output:
+the return code, a tab, and the reply, or the error text when the code is not 0.
+No video window is made.
+
+Commands: open PATH alias A; close A; put A destination [at X Y W H]; where A source;
+status A length|position|frame rate|capture rate|time; play A [window]; pause A;
+stop A; step A [reverse]; seek A to N; update A hdc HDC. A path is one word: a blank
+in it is written %20, a '%' as %25.
+
+Options (only as the sole argument; commands never start with '-'):
+  -h, --help     show this help and exit
+      --version  show the version and exit
+
+Exit status: 0 when every command succeeded, 1 otherwise.
+
+Example, the sample clip's length in frames (run in /usr/share/tambrel/samples):
+  tambrel-mci 'open pendulum.avi alias p' 'status p length'
+)";
 
 bool run(tambrel::media::CommandService& service, const std::string& line) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) return true;
@@ -34,6 +60,14 @@ bool run(tambrel::media::CommandService& service, const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (argv[1] == std::string_view("--help") || argv[1] == std::string_view("-h"))) {
+        std::fputs(kHelp.data(), stdout);
+        return 0;
+    }
+    if (argc == 2 && argv[1] == std::string_view("--version")) {
+        std::printf("tambrel-mci %s\n", TAMBREL_VERSION);
+        return 0;
+    }
     QCoreApplication app(argc, argv);
     tambrel::HandleTable handles;
     tambrel::media::CommandService service(handles);
