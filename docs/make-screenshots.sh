@@ -8,8 +8,13 @@
 #   docs/make-screenshots.sh [BUILD_DIR]
 #
 # The window runs on a virtual X display (xvfb-run) and is driven with xdotool: open
-# samples/pendulum.avi, play, pause, 3 frames per step, a composition run of a few
-# cycles, stop; then the window alone is captured (ImageMagick's import).
+# the sample, play, pause, 3 frames per step, a composition run of a few cycles, stop;
+# then the window alone is captured (ImageMagick's import).
+#
+# The window shows the clip's path, so the sample is opened where the Debian package
+# installs it, /usr/share/tambrel/samples/pendulum.avi, the path a user sees. Unless the
+# package is installed, it is put there only for this script: in a private mount
+# namespace (unshare, as root), on an overlay of /usr/share that vanishes with it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -21,30 +26,43 @@ for f in "$APP" "$COMPOSE" "$SCENE_CLIP" "$SAMPLE"; do
   [ -e "$f" ] || { echo "missing $f: build first (ninja -C $BUILD tambrel tambrel-compose ball-scene-clip sample_clip)" >&2; exit 2; }
 done
 
-"$COMPOSE" "$SAMPLE" -o docs/pendulum-composite.png --step 3 --count 8
+INSTALLED=/usr/share/tambrel/samples/pendulum.avi
 
-# The ball scene of the tests (a red ball rolling over a grey floor with a dark mat, a
-# white line and a brown board), composed under each priority, with white gaps between.
-scene=$(mktemp -d)
-"$SCENE_CLIP" "$scene/ball.avi" 400 120
-for priority in white black difference; do
-  "$COMPOSE" "$scene/ball.avi" -o "$scene/$priority.png" --priority "$priority"
-done
-convert "$scene/white.png" \( -size 10x120 xc:white \) "$scene/black.png" \
-  \( -size 10x120 xc:white \) "$scene/difference.png" +append docs/difference-composite.png
-rm -rf "$scene"
-
-if [ "${1:-}" != "--on-display" ] && [ -z "${TAMBREL_ON_DISPLAY:-}" ]; then
-  TAMBREL_ON_DISPLAY=1 exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$BUILD"
+stage=${TAMBREL_SHOT_STAGE:-start}
+if [ "$stage" = start ]; then
+  "$COMPOSE" "$SAMPLE" -o docs/pendulum-composite.png --step 3 --count 8
+  # The ball scene of the tests (a red ball rolling over a grey floor with a dark mat, a
+  # white line and a brown board), composed under each priority, with white gaps between.
+  scene=$(mktemp -d)
+  "$SCENE_CLIP" "$scene/ball.avi" 400 120
+  for priority in white black difference; do
+    "$COMPOSE" "$scene/ball.avi" -o "$scene/$priority.png" --priority "$priority"
+  done
+  convert "$scene/white.png" \( -size 10x120 xc:white \) "$scene/black.png" \
+    \( -size 10x120 xc:white \) "$scene/difference.png" +append docs/difference-composite.png
+  rm -rf "$scene"
+  if cmp -s "$INSTALLED" "$SAMPLE"; then
+    TAMBREL_SHOT_STAGE=on-display exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$BUILD"
+  fi
+  TAMBREL_SHOT_STAGE=namespace exec unshare --mount --propagation private "$0" "$BUILD"
+fi
+if [ "$stage" = namespace ]; then
+  layer=$(mktemp -d)
+  mkdir "$layer/upper" "$layer/work"
+  mount -t overlay overlay -o "lowerdir=/usr/share,upperdir=$layer/upper,workdir=$layer/work" \
+    /usr/share
+  mkdir -p "$(dirname "$INSTALLED")"
+  cp "$SAMPLE" "$INSTALLED"
+  status=0
+  TAMBREL_SHOT_STAGE=on-display xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$BUILD" || status=$?
+  umount --lazy /usr/share
+  rm -rf "$layer"
+  exit $status
 fi
 
-# The window shows the clip's path: open a copy in a neutral place, not the work tree.
-shown=/tmp/tambrel-tour/samples
-mkdir -p "$shown"
-cp "$SAMPLE" "$shown/pendulum.avi"
 "$APP" &
 app=$!
-trap 'kill $app 2>/dev/null || true; rm -rf /tmp/tambrel-tour' EXIT
+trap 'kill $app 2>/dev/null || true' EXIT
 win=$(xdotool search --sync --onlyvisible --name '^Tambrel' | head -1)
 sleep 1
 # Control positions in client pixels (the window's layout, twips / 15); the menu bar
@@ -57,7 +75,7 @@ xdotool key --window "$win" alt+f
 sleep 0.5
 xdotool key o
 sleep 1.5                                   # the file dialog
-xdotool type --delay 20 "$shown/pendulum.avi"
+xdotool type --delay 20 "$INSTALLED"
 xdotool key Return
 sleep 2
 click 176 64                                # 再生 (play)

@@ -2,6 +2,7 @@
 # tambrel-compose against FFmpeg's own command-line tool, side by side in one run.
 #
 #   bench/compose-cli/compare-ffmpeg.sh [BUILD_DIR] [ROUNDS]
+#   SHARED_CLIPS=DIR bench/compose-cli/compare-ffmpeg.sh ...   (default ../shared/clips)
 #
 # For each clip, ROUNDS (default 5) alternating runs of
 #   ffmpeg -i CLIP -an -pix_fmt bgra -f null -       (decode every frame, convert to RGB)
@@ -11,7 +12,8 @@
 # of each, and their ratios. Asserts nothing: the machine may be shared.
 #
 # Clips: generated with make-clip (MJPEG as the sample, MPEG-4 with a keyframe every 12
-# frames, H.264 with B-frames), and the real clips of /work/shared/clips when present.
+# frames, H.264 with B-frames), and the real clips of the shared clip folder when present
+# (../shared/clips from the repository's root, or $SHARED_CLIPS).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
@@ -32,8 +34,9 @@ echo "Generating clips..."
 "$MAKE_CLIP" "$work/bob-mpeg4-640x480-gop12.avi" --codec mpeg4 --size 640x480 --frames 600 --gop 12 >/dev/null
 "$MAKE_CLIP" "$work/bob-h264-1280x720-gop30.avi" --codec h264 --size 1280x720 --frames 300 --gop 30 >/dev/null
 clips+=("$work/pendulum-mjpeg-640x480.avi" "$work/bob-mpeg4-640x480-gop12.avi" "$work/bob-h264-1280x720-gop30.avi")
+shared_clips=${SHARED_CLIPS:-../shared/clips}
 for real in road-xvid-mp3.avi bbb-h264-bframes.avi ball-roll-mjpeg.avi; do
-  [ -f "/work/shared/clips/$real" ] && clips+=("/work/shared/clips/$real")
+  [ -f "$shared_clips/$real" ] && clips+=("$shared_clips/$real")
 done
 
 # Runs a command once; prints "wall_seconds cpu_seconds".

@@ -69,7 +69,7 @@ Form1::~Form1() = default;
 void Form1::build_controls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tambrel "));
-    setWindowIcon(QIcon(QPixmap::fromImage(pendulum_icon())));
+    setWindowIcon(pendulum_icon_set());
     setFont(default_ui_font());
 
     client_ = new QWidget(this);

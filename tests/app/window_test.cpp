@@ -168,6 +168,14 @@ private slots:
         QCOMPARE(QColor(icon.pixel(0, 31)), QColor(0, 255, 0));
         QCOMPARE(QColor(icon.pixel(15, 27)), QColor(255, 0, 0));  // centre bob
         QCOMPARE(QColor(icon.pixel(15, 8)), QColor(0, 0, 0));    // its string
+        // The window carries the whole set, each size drawn for itself.
+        FormFixture<> f;
+        QList<QSize> sizes;
+        for (const int side : kPendulumIconSizes) sizes.append(QSize(side, side));
+        QCOMPARE(f.form->windowIcon().availableSizes(), sizes);
+        const QImage shown = f.form->windowIcon().pixmap(QSize(32, 32)).toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
+                 icon.convertToFormat(QImage::Format_RGB32));
     }
 };
 

@@ -28,19 +28,37 @@ namespace {
 
 namespace libav_log = tambrel::media::libav_log;
 
-constexpr const char* kHelp =
-    "Usage: tambrel-mci [--memory MIB] [--verbose] [COMMAND...]\n"
-    "A console for Tambrel's media service: runs each COMMAND, or each line of standard\n"
-    "input, and prints the return code, a tab and the reply (or the error text).\n"
-    "It opens every video file the service does (MP4, MOV, MKV, WebM, MTS/TS, MPG, WMV,\n"
-    "AVI and more); docs/media-commands.md lists the commands.\n"
-    "\n"
-    "  --memory MIB  memory for decoded pictures, in mebibytes (default 512, or\n"
-    "                TAMBREL_MEMORY_MB); a clip whose pictures do not fit is refused (310)\n"
-    "  --verbose     also show the service's and the decoding library's own messages on\n"
-    "                standard error, at most 200 per command\n"
-    "  --help        show this text\n";
+constexpr std::string_view kHelp = R"(Usage: tambrel-mci [--memory MIB] [--verbose] [COMMAND]...
+A console for Tambrel's media service: the plain-text commands the window sends to
+open a clip and step, seek and draw its frames, run without the window. It opens
+every video file the window does (MP4, MOV, MKV, WebM, MTS/TS, MPG, WMV, AVI, ...).
 
+Each COMMAND argument, or else each line of standard input, is one command (blank
+lines are skipped), run in order against the same service, so a clip opened by one
+command stays open for the next. Each is answered with one line on standard output:
+the return code, a tab, and the reply, or the error text when the code is not 0.
+No video window is made.
+
+Commands: open PATH alias A; close A; put A destination [at X Y W H]; where A source;
+status A length|position|frame rate|capture rate|time; play A [window]; pause A;
+stop A; step A [reverse]; seek A to N; update A hdc HDC. A path is one word: a blank
+in it is written %20, a '%' as %25.
+
+Options (commands never start with '-'):
+      --memory MIB  memory for decoded pictures, in mebibytes (default 512, or the
+                    environment's TAMBREL_MEMORY_MB); a clip whose pictures do not fit
+                    is refused (310), and at most 16 clips are open at once (311)
+      --verbose     also show the service's and the decoding library's own messages
+                    on standard error, at most 200 per command (without it standard
+                    error stays quiet)
+  -h, --help        show this help and exit
+      --version     show the version and exit
+
+Exit status: 0 when every command succeeded, 1 otherwise, 2 for a bad option.
+
+Example, the sample clip's length in frames (run in /usr/share/tambrel/samples):
+  tambrel-mci 'open pendulum.avi alias p' 'status p length'
+)";
 constexpr size_t kMessagesPerCommand = libav_log::kDefaultCap;
 std::atomic<size_t> qt_messages{0};
 
@@ -77,8 +95,11 @@ int main(int argc, char** argv) {
     bool loud = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
-        if (a == "--help") {
-            std::fputs(kHelp, stdout);
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp.data(), stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("tambrel-mci %s\n", TAMBREL_VERSION);
             return 0;
         } else if (a == "--verbose") {
             loud = true;
