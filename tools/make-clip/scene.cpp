@@ -289,12 +289,15 @@ void draw_texture(QImage& image) {
     QPainter painter(&image);
     for (int ty = 0; ty * tile < image.height(); ++ty) {
         for (int tx = 0; tx * tile < image.width(); ++tx) {
+            // A fixed scramble of the tile position; its top bits pick the level.
             uint32_t h =
-                static_cast<uint32_t>(tx) * 73856093u ^ static_cast<uint32_t>(ty) * 19349663u;
-            h ^= h >> 13;
-            h *= 0x5bd1e995u;
+                static_cast<uint32_t>(tx) * 0x9E3779B1u ^ static_cast<uint32_t>(ty) * 0x85EBCA77u;
+            h ^= h >> 16;
+            h *= 0x7FEB352Du;
             h ^= h >> 15;
-            const int grey = levels[h % 8];
+            h *= 0x846CA68Bu;
+            h ^= h >> 16;
+            const int grey = levels[h >> 29];
             painter.fillRect(tx * tile, ty * tile, tile, tile, QColor(grey, grey, grey));
         }
     }
