@@ -124,9 +124,10 @@ struct ClipOptions {
     // 36 ms at 30 fps, 15, 17, 19 at 60. See frame_time_us.
     bool vfr = false;
     Transfer transfer = Transfer::Sdr;
-    // Slow-motion capture rate as Android writes it: com.android.capture.fps in the MP4's
-    // metadata keys (moov/meta, "mdta" keys), a 32-bit float; libavformat shows it as format
-    // metadata "com.android.capture.fps" with six decimals ("240.000000"). 0: none.
+    // Slow-motion capture rate as Android writes it: com.android.capture.fps in the
+    // metadata keys of MP4, M4V or MOV (moov/meta with "mdta" keys, a big-endian 32-bit
+    // float); libavformat shows it as format metadata "com.android.capture.fps" with six
+    // decimals ("240.000000"). 0: none.
     double capture_fps = 0;
 };
 

@@ -95,8 +95,9 @@ void print_help() {
     std::printf(
         "                    msvideo1 and cinepak need sizes that are multiples of 4: the\n"
         "                    picture is padded with dark field at the right and bottom.\n"
-        "                    h264 at odd sizes is coded 4:4:4 to keep the exact size; the\n"
-        "                    codecs after cinepak need even sizes. dv has fixed sizes and\n"
+        "                    h264 at odd sizes is coded 4:4:4 to keep the exact size; hevc,\n"
+        "                    hevc10, vp8, vp9, av1, mpeg2, prores, dv and wmv2 need even\n"
+        "                    sizes. dv has fixed sizes and\n"
         "                    rates (without --size it is 720x480 at 30000/1001 fps) and\n"
         "                    always non-square pixels: 8:9 (720x480) or 16:15 (720x576),\n"
         "                    or with --sar 32:27 / 64:45 its 16:9 shape.\n"
