@@ -74,7 +74,7 @@ TEST(KnownMotions, AFallingBodyCodedInH264GivesBackItsGAtTheStatedScale) {
 TEST(KnownMotions, AGlidingBodyOverTexturedTilesAndASmallerSecondBodyAreWhereTheApiSays) {
     ClipOptions o;
     o.motion = Motion::Linear;
-    o.velocity = {2.5, 0.5};
+    o.velocity = {2.5, 0};
     o.textured_background = true;
     o.second_object = true;
     o.width = 160;
@@ -121,6 +121,36 @@ TEST(KnownMotions, AGlidingBodyOverTexturedTilesAndASmallerSecondBodyAreWhereThe
         xs.push_back(seen_bob.centre.x());
     }
     EXPECT_NEAR((xs.back() - xs.front()) / (o.frames - 1), o.velocity.x(), 0.01);
+}
+
+TEST(KnownMotions, TheSecondBodyKeepsClearOfTheDefaultPathsAndAllPlacesComeAtOnce) {
+    for (Motion motion : {Motion::Linear, Motion::Fall, Motion::Pendulum}) {
+        for (QSize size : {QSize(160, 120), QSize(640, 480), QSize(1080, 1920)}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(motion)) + " " +
+                         std::to_string(size.width()) + "x" + std::to_string(size.height()));
+            ClipOptions o;
+            o.motion = motion;
+            o.width = size.width();
+            o.height = size.height();
+            o.pixels_per_metre = size.height() * 1.25;  // the default pendulum's proportions
+            o.second_object = true;
+            o.frames = 90;
+            o.vfr = motion == Motion::Pendulum;  // sampled at the frames' own times
+            const std::vector<ObjectPlace> all = bob_places(o);
+            ASSERT_EQ(all.size(), 90u);
+            for (int n = 0; n < o.frames; ++n) {
+                const ObjectPlace bob = bob_place(o, n);
+                EXPECT_EQ(all[n].centre, bob.centre) << n;
+                EXPECT_EQ(all[n].visibility, bob.visibility) << n;
+                if (bob.visibility == Visibility::Hidden) continue;  // fallen out of sight
+                const auto second = second_object_place(o, n);
+                EXPECT_GT(std::hypot(bob.centre.x() - second->centre.x(),
+                                     bob.centre.y() - second->centre.y()),
+                          bob.radius + second->radius)
+                    << n;
+            }
+        }
+    }
 }
 
 TEST(KnownMotions, ABodyLeavingThePictureIsMarkedPartlyThenHiddenAsThePixelsShow) {

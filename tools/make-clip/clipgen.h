@@ -62,10 +62,13 @@ enum class Container { Avi, Mp4, M4v, Mov, ThreeGp, Matroska, WebM, MpegTs, M2ts
 // shows the same physics at uneven times.
 enum class Motion { Bob, Pendulum, Linear, Fall };
 
-// Transfer of the stored video. Hlg and Pq: BT.2020, 10-bit, made from the SDR render with
-// libavfilter's zscale (SDR white at zscale's nominal peak, 100 cd/m^2); PQ also carries
-// mastering display (BT.2020, 1000 cd/m^2) and content light level (MaxCLL 100, MaxFALL 40)
-// metadata, so a tone mapper that reads the peak from the file maps SDR white back to white.
+// Transfer of the stored video. Hlg and Pq: BT.2020, 10-bit 4:2:0 limited range, made from
+// the SDR render (read as BT.709) with libavfilter's zscale, SDR white at zscale's nominal
+// peak luminance, 100 cd/m^2 (FFmpeg's reference white). zscale back to BT.709 with the
+// same peak (npl=100) gives the render again within coding error (clip_formats_test does).
+// PQ also carries mastering display (BT.2020, 1000 cd/m^2) and content light level
+// (MaxCLL 100, MaxFALL 40) metadata, so a tone mapper that takes the peak from the file
+// keeps SDR white white.
 enum class Transfer { Sdr, Hlg, Pq };
 
 struct Ratio {
@@ -191,9 +194,14 @@ ObjectPlace bob_place(const ClipOptions& options, int frame);
 // The bob's centre in frame n, in upright picture pixels (bob_place(...).centre).
 QPointF bob_position(const ClipOptions& options, int frame);
 
-// The second body in frame n; nullopt without `second_object`. It circles (radius an eighth
-// of the shorter side, one turn in 60 nominal frames) in the bottom right corner, clear of
-// the default paths of the pendulum, the linear motion and the fall.
+// Every frame's bob place at once (the pendulum integrated once, not once per frame).
+std::vector<ObjectPlace> bob_places(const ClipOptions& options);
+
+// The second body in frame n; nullopt without `second_object`. It circles (radius a tenth
+// of the shorter side, one turn in 60 nominal frames, clockwise from the right) in the
+// bottom right corner; in pictures at least 120 pixels high it keeps clear of the default
+// linear motion (default start, horizontal velocity), the default fall and the default
+// pendulum.
 std::optional<ObjectPlace> second_object_place(const ClipOptions& options, int frame);
 
 // Top of the area where bodies are drawn, in upright pixels: below the band and a dark gap.
@@ -230,7 +238,7 @@ std::optional<Codec> codec_from_name(std::string_view name);
 
 // The container for a path's extension; nullopt for an unknown or missing extension.
 std::optional<Container> container_for_path(std::string_view path);
-// Short name with the extensions, e.g. "MP4 (.mp4)", "MPEG-TS (.m2ts .mts, 192-byte packets)".
+// Name with the extensions, e.g. "MP4 (.mp4)", "MPEG-TS with 192-byte packets (.m2ts .mts)".
 std::string container_description(Container container);
 // Whether the container holds the codec (as make-clip writes it).
 bool container_holds(Container container, Codec codec);

@@ -275,8 +275,8 @@ std::optional<ObjectPlace> second_place(const ClipOptions& options, const SceneL
                                         int frame) {
     if (!options.second_object) return std::nullopt;
     const double r = layout.bob_radius / 2;
-    const double reach = std::min(layout.width, layout.height) / 8.0;
-    const QPointF hub(layout.width - reach - r - 4, layout.height - reach - r - 4);
+    const double reach = std::min(layout.width, layout.height) / 10.0;
+    const QPointF hub(layout.width - reach - r - 2, layout.height - reach - r - 2);
     const double angle = 2 * std::numbers::pi * nominal_frames(options, frame) / 60.0;
     return place(layout, hub + reach * QPointF(std::cos(angle), std::sin(angle)), r);
 }
@@ -376,6 +376,12 @@ ScenePlaces scene_places(const ClipOptions& options, int frame) {
     if (angles.empty()) return {};
     return {place(layout, pendulum_bob(options, angles.back()), r),
             second_place(options, layout, frame)};
+}
+
+std::vector<ObjectPlace> bob_places(const ClipOptions& options) {
+    std::vector<ObjectPlace> places;
+    for (const ScenePlaces& frame : scene_path(options)) places.push_back(frame.bob);
+    return places;
 }
 
 ObjectPlace bob_place(const ClipOptions& options, int frame) {
