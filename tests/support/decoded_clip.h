@@ -58,6 +58,7 @@ struct ClipFacts {
     std::map<std::string, std::string> format_metadata;
     int video_streams = 0, audio_streams = 0;
     std::string audio_codec;  // of the first audio stream
+    int decoded_frames = 0;   // decode_each_frame: the passthrough count (so far, on error)
 };
 
 // One decoded frame, handed to a visitor.
@@ -113,7 +114,7 @@ inline void read_stream_facts(const AVFormatContext& format, const AVStream& str
 }  // namespace decoded_clip_detail
 
 // Decodes every frame of the file's best video stream in presentation order, calling
-// `visit` for each (may be empty: facts only, after a full count). The facts' error is set
+// `visit` for each (may be empty: the facts and the count only). The facts' error is set
 // when the file does not open or decoding fails part-way.
 inline ClipFacts decode_each_frame(const std::string& path,
                                    const std::function<void(const DecodedFrame&)>& visit) {
@@ -171,6 +172,7 @@ inline ClipFacts decode_each_frame(const std::string& path,
             }
             DecodedFrame decoded;
             decoded.index = count++;
+            facts.decoded_frames = count;
             decoded.pts = frame->best_effort_timestamp;
             if (decoded.pts == AV_NOPTS_VALUE && previous_pts != AV_NOPTS_VALUE)
                 decoded.pts = previous_pts + (previous_duration > 0 ? previous_duration : 0);

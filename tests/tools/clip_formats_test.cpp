@@ -247,6 +247,7 @@ TEST_P(ClipFormats, DecodeToEveryFrameUprightSquareAndOnTimeWithTheirSideData) {
     EXPECT_NE(facts.format_name.find(c.demuxer), std::string::npos) << facts.format_name;
     EXPECT_EQ(facts.codec_name, c.decoder);
     ASSERT_EQ(clip.count(), o.frames);
+    EXPECT_EQ(facts.decoded_frames, o.frames);
 
     // Side data: display matrix, pixel shape, colours, capture rate, audio.
     EXPECT_EQ(stated_orientation(facts), expected_orientation(o));
