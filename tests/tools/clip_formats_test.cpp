@@ -17,6 +17,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/log.h>
+#include <libavutil/mastering_display_metadata.h>
 }
 
 #include "clip_checks.h"
@@ -241,6 +242,15 @@ TEST_P(ClipFormats, DecodeToEveryFrameUprightSquareAndOnTimeWithTheirSideData) {
         clip.time_us.push_back(d.time_us);
         clip.stored.push_back(testing::rgb_picture(*d.frame));
         if (c.tags == Tags::Hlg || c.tags == Tags::Pq) sdr.push_back(to_sdr.convert(*d.frame));
+        if (c.tags == Tags::Pq && d.index == 0) {
+            // HDR10's light levels: a tone mapper takes SDR white (100 cd/m^2) as the peak.
+            const AVFrameSideData* light =
+                av_frame_get_side_data(d.frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
+            ASSERT_NE(light, nullptr);
+            EXPECT_EQ(reinterpret_cast<const AVContentLightMetadata*>(light->data)->MaxCLL, 100u);
+            EXPECT_NE(av_frame_get_side_data(d.frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA),
+                      nullptr);
+        }
     });
     const ClipFacts& facts = clip.facts;
     ASSERT_EQ(facts.error, "");

@@ -66,9 +66,9 @@ enum class Motion { Bob, Pendulum, Linear, Fall };
 // the SDR render (read as BT.709) with libavfilter's zscale, SDR white at zscale's nominal
 // peak luminance, 100 cd/m^2 (FFmpeg's reference white). zscale back to BT.709 with the
 // same peak (npl=100) gives the render again within coding error (clip_formats_test does).
-// PQ also carries mastering display (BT.2020, 1000 cd/m^2) and content light level
-// (MaxCLL 100, MaxFALL 40) metadata, so a tone mapper that takes the peak from the file
-// keeps SDR white white.
+// PQ in HEVC also carries HDR10's mastering display (BT.2020, 1000 cd/m^2) and content
+// light level (MaxCLL 100, MaxFALL 40) SEI, which the decoder hands out as frame side data,
+// so a tone mapper that takes the peak from the frames keeps SDR white white.
 enum class Transfer { Sdr, Hlg, Pq };
 
 struct Ratio {
