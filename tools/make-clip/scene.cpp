@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 #include "clipgen.h"
@@ -86,6 +87,11 @@ double mean_grey(const QImage& grey, double x0, double y0, double x1, double y1)
 constexpr double bright_level = 128.0;
 
 }  // namespace
+
+SceneLayout scene_layout(const ClipOptions& options) {
+    const QSize size = display_size(options);
+    return scene_layout(size.width(), size.height());
+}
 
 SceneLayout scene_layout(int width, int height) {
     SceneLayout layout;
@@ -189,9 +195,11 @@ std::vector<double> pendulum_angles(double length_m, double amplitude_deg, doubl
 }
 
 QPointF pendulum_pivot(const ClipOptions& options) {
-    const SceneLayout layout = scene_layout(options.width, options.height);
-    return {options.width / 2.0, static_cast<double>(layout.motion_top)};
+    const SceneLayout layout = scene_layout(options);
+    return {layout.width / 2.0, static_cast<double>(layout.motion_top)};
 }
+
+namespace {
 
 QPointF pendulum_bob(const ClipOptions& options, double theta) {
     const double reach = options.pendulum_length_m * options.pixels_per_metre;
@@ -199,68 +207,228 @@ QPointF pendulum_bob(const ClipOptions& options, double theta) {
     return {pivot.x() + reach * std::sin(theta), pivot.y() + reach * std::cos(theta)};
 }
 
-std::vector<QPointF> bob_path(const ClipOptions& options) {
-    std::vector<QPointF> path;
-    const int frames = std::max(0, options.frames);
-    path.reserve(frames);
-    if (options.motion == Motion::Pendulum) {
-        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
-        for (double theta :
-             pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frames))
-            path.push_back(pendulum_bob(options, theta));
-        return path;
-    }
-    for (int frame = 0; frame < frames; ++frame) path.push_back(bob_position(options, frame));
-    return path;
+int64_t vfr_time_ms(const ClipOptions& options, int frame) {
+    const auto d = vfr_durations_ms(options);
+    const int64_t cycles = frame / 3;
+    int64_t ms = cycles * (d[0] + d[1] + d[2]);
+    for (int k = 0; k < frame % 3; ++k) ms += d[k];
+    return ms;
 }
 
-QPointF bob_position(const ClipOptions& options, int frame) {
-    if (options.motion == Motion::Pendulum) {
-        if (frame < 0 || options.fps_num <= 0 || options.fps_den <= 0) return {};
-        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
-        const auto angles =
-            pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frame + 1);
-        return angles.empty() ? QPointF{} : pendulum_bob(options, angles.back());
-    }
-    // Bob: sweeps across and back every 60 frames while bouncing every 20 frames, so frames
-    // sampled a few apart never overlap and a composite shows every sample.
-    const SceneLayout layout = scene_layout(options.width, options.height);
+// Nominal frames elapsed at frame n: n itself at a constant rate, the time times the
+// nominal rate otherwise.
+double nominal_frames(const ClipOptions& options, int frame) {
+    if (!options.vfr) return frame;
+    return frame_time_s(options, frame) * options.fps_num / options.fps_den;
+}
+
+// Bob: sweeps across and back every 60 frames while bouncing every 20 frames, so frames
+// sampled a few apart never overlap and a composite shows every sample.
+QPointF bouncing_bob(const SceneLayout& layout, int frame) {
     const double r = layout.bob_radius;
-    const double left = r + 2, right = options.width - r - 2;
-    const double top = layout.motion_top + r + 2, floor = options.height - r - 2;
+    const double left = r + 2, right = layout.width - r - 2;
+    const double top = layout.motion_top + r + 2, floor = layout.height - r - 2;
     const double phase = std::fmod(std::abs(frame) / 60.0, 1.0);
     const double sweep = 1.0 - std::abs(1.0 - 2.0 * phase);
     const double bounce = std::abs(std::sin(std::numbers::pi * frame / 20.0));
     return {left + (right - left) * sweep, floor - (floor - top) * bounce};
 }
 
-void draw_scene(QImage& image, const ClipOptions& options, int frame, QPointF bob) {
-    const SceneLayout layout = scene_layout(options.width, options.height);
+QPointF default_start(const ClipOptions& options, const SceneLayout& layout) {
+    if (options.start) return *options.start;
+    const double r = layout.bob_radius;
+    if (options.motion == Motion::Fall) return {layout.width / 2.0, layout.motion_top + r + 2};
+    return {r + 2, (layout.motion_top + layout.height) / 2.0};
+}
+
+// Centre of the bob in frame n for every motion but the pendulum.
+QPointF direct_bob(const ClipOptions& options, const SceneLayout& layout, int frame) {
+    switch (options.motion) {
+        case Motion::Linear:
+            return default_start(options, layout) +
+                   options.velocity * nominal_frames(options, frame);
+        case Motion::Fall: {
+            const double t = frame_time_s(options, frame);
+            return default_start(options, layout) +
+                   QPointF(0, 0.5 * options.fall_g * t * t * options.pixels_per_metre);
+        }
+        default:
+            return bouncing_bob(layout, frame);
+    }
+}
+
+Visibility visibility(const SceneLayout& layout, QPointF centre, double radius) {
+    const double left = 0, right = layout.width, top = layout.motion_top, bottom = layout.height;
+    if (centre.x() - radius >= left && centre.x() + radius <= right && centre.y() - radius >= top &&
+        centre.y() + radius <= bottom)
+        return Visibility::Whole;
+    const double dx = centre.x() - std::clamp(centre.x(), left, right);
+    const double dy = centre.y() - std::clamp(centre.y(), top, bottom);
+    return dx * dx + dy * dy < radius * radius ? Visibility::Partly : Visibility::Hidden;
+}
+
+ObjectPlace place(const SceneLayout& layout, QPointF centre, double radius) {
+    return {centre, radius, visibility(layout, centre, radius)};
+}
+
+std::optional<ObjectPlace> second_place(const ClipOptions& options, const SceneLayout& layout,
+                                        int frame) {
+    if (!options.second_object) return std::nullopt;
+    const double r = layout.bob_radius / 2;
+    const double reach = std::min(layout.width, layout.height) / 10.0;
+    const QPointF hub(layout.width - reach - r - 2, layout.height - reach - r - 2);
+    const double angle = 2 * std::numbers::pi * nominal_frames(options, frame) / 60.0;
+    return place(layout, hub + reach * QPointF(std::cos(angle), std::sin(angle)), r);
+}
+
+// Tiles of fixed greys, most darker than the bob, about one in four brighter.
+void draw_texture(QImage& image) {
+    static constexpr int levels[] = {30, 60, 90, 120, 150, 180, 245, 255};
+    const int tile =
+        std::max(6, static_cast<int>(std::lround(std::min(image.width(), image.height()) / 12.0)));
+    QPainter painter(&image);
+    for (int ty = 0; ty * tile < image.height(); ++ty) {
+        for (int tx = 0; tx * tile < image.width(); ++tx) {
+            // A fixed scramble of the tile position; its top bits pick the level.
+            uint32_t h =
+                static_cast<uint32_t>(tx) * 0x9E3779B1u ^ static_cast<uint32_t>(ty) * 0x85EBCA77u;
+            h ^= h >> 16;
+            h *= 0x7FEB352Du;
+            h ^= h >> 15;
+            h *= 0x846CA68Bu;
+            h ^= h >> 16;
+            const int grey = levels[h >> 29];
+            painter.fillRect(tx * tile, ty * tile, tile, tile, QColor(grey, grey, grey));
+        }
+    }
+}
+
+}  // namespace
+
+std::array<int, 3> vfr_durations_ms(const ClipOptions& options) {
+    const int period = std::max(
+        2, static_cast<int>(std::lround(1000.0 * options.fps_den / std::max(1, options.fps_num))));
+    const int step = std::max(1, static_cast<int>(std::lround(period / 10.0)));
+    return {period - step, period, period + step};
+}
+
+double frame_time_s(const ClipOptions& options, int frame) {
+    if (options.vfr) return vfr_time_ms(options, frame) / 1000.0;
+    return static_cast<double>(frame) * options.fps_den / options.fps_num;
+}
+
+int64_t frame_time_us(const ClipOptions& options, int frame) {
+    if (options.fps_num <= 0 || options.fps_den <= 0) return 0;
+    if (options.vfr) return vfr_time_ms(options, frame) * 1000;
+    // n * den / num seconds, rounded to the nearest microsecond (halves up).
+    const int64_t num = static_cast<int64_t>(frame) * 2'000'000 * options.fps_den + options.fps_num;
+    return num / (2 * static_cast<int64_t>(options.fps_num));
+}
+
+std::vector<ScenePlaces> scene_path(const ClipOptions& options) {
+    std::vector<ScenePlaces> path;
+    const int frames = std::max(0, options.frames);
+    path.reserve(frames);
+    const SceneLayout layout = scene_layout(options);
+    const double r = layout.bob_radius;
+    if (options.motion == Motion::Pendulum) {
+        if (options.vfr) {
+            // Sampled every millisecond, the unit of the frame times.
+            const int64_t last_ms = frames > 0 ? vfr_time_ms(options, frames - 1) : 0;
+            const auto angles = pendulum_angles(options.pendulum_length_m, options.amplitude_deg,
+                                                0.001, static_cast<int>(last_ms) + 1);
+            for (int frame = 0; frame < frames; ++frame)
+                path.push_back(
+                    {place(layout, pendulum_bob(options, angles[vfr_time_ms(options, frame)]), r),
+                     second_place(options, layout, frame)});
+            return path;
+        }
+        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
+        const auto angles =
+            pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frames);
+        for (int frame = 0; frame < frames; ++frame)
+            path.push_back({place(layout, pendulum_bob(options, angles[frame]), r),
+                            second_place(options, layout, frame)});
+        return path;
+    }
+    for (int frame = 0; frame < frames; ++frame)
+        path.push_back({place(layout, direct_bob(options, layout, frame), r),
+                        second_place(options, layout, frame)});
+    return path;
+}
+
+ScenePlaces scene_places(const ClipOptions& options, int frame) {
+    const SceneLayout layout = scene_layout(options);
+    const double r = layout.bob_radius;
+    if (options.motion != Motion::Pendulum)
+        return {place(layout, direct_bob(options, layout, frame), r),
+                second_place(options, layout, frame)};
+    if (frame < 0 || options.fps_num <= 0 || options.fps_den <= 0) return {};
+    std::vector<double> angles;
+    if (options.vfr) {
+        angles = pendulum_angles(options.pendulum_length_m, options.amplitude_deg, 0.001,
+                                 static_cast<int>(vfr_time_ms(options, frame)) + 1);
+    } else {
+        const double interval = static_cast<double>(options.fps_den) / options.fps_num;
+        angles =
+            pendulum_angles(options.pendulum_length_m, options.amplitude_deg, interval, frame + 1);
+    }
+    if (angles.empty()) return {};
+    return {place(layout, pendulum_bob(options, angles.back()), r),
+            second_place(options, layout, frame)};
+}
+
+std::vector<ObjectPlace> bob_places(const ClipOptions& options) {
+    std::vector<ObjectPlace> places;
+    for (const ScenePlaces& frame : scene_path(options)) places.push_back(frame.bob);
+    return places;
+}
+
+ObjectPlace bob_place(const ClipOptions& options, int frame) {
+    return scene_places(options, frame).bob;
+}
+
+QPointF bob_position(const ClipOptions& options, int frame) {
+    return bob_place(options, frame).centre;
+}
+
+std::optional<ObjectPlace> second_object_place(const ClipOptions& options, int frame) {
+    return second_place(options, scene_layout(options), frame);
+}
+
+int motion_top(const ClipOptions& options) { return scene_layout(options).motion_top; }
+
+void draw_scene(QImage& image, const ClipOptions& options, int frame, const ScenePlaces& places) {
+    const SceneLayout layout = scene_layout(image.width(), image.height());
     image.fill(field_colour);
+    if (options.textured_background) draw_texture(image);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
     if (options.motion == Motion::Pendulum) {
         const QPointF pivot = pendulum_pivot(options);
-        painter.setPen(QPen(string_colour, std::max(1.0, options.height / 240.0)));
-        painter.drawLine(pivot, bob);
+        painter.setPen(QPen(string_colour, std::max(1.0, layout.height / 240.0)));
+        painter.drawLine(pivot, places.bob.centre);
         painter.setPen(Qt::NoPen);
         painter.setBrush(string_colour);
         painter.drawEllipse(pivot, 2.0, 2.0);
     }
     painter.setPen(Qt::NoPen);
     painter.setBrush(bob_colour);
-    painter.drawEllipse(bob, layout.bob_radius, layout.bob_radius);
+    if (places.second)
+        painter.drawEllipse(places.second->centre, places.second->radius, places.second->radius);
+    painter.drawEllipse(places.bob.centre, layout.bob_radius, layout.bob_radius);
     // The bob may swing past the gap below the band; the band is drawn last so it stays whole.
     painter.setBrush(field_colour);
-    painter.drawRect(QRectF(0, 0, options.width, layout.motion_top));
+    painter.drawRect(QRectF(0, 0, layout.width, layout.motion_top));
     painter.end();
     if (options.frame_number_band) draw_frame_number(image, frame);
 }
 
 QImage render_frame(const ClipOptions& options, int frame) {
-    if (options.width <= 0 || options.height <= 0) return {};
-    QImage image(options.width, options.height, QImage::Format_RGB32);
-    draw_scene(image, options, frame, bob_position(options, frame));
+    const QSize size = display_size(options);
+    if (size.width() <= 0 || size.height() <= 0) return {};
+    QImage image(size, QImage::Format_RGB32);
+    draw_scene(image, options, frame, scene_places(options, frame));
     return image;
 }
 
