@@ -142,6 +142,8 @@ private:
     }
     static QString short_path(const QString& path) { return Module1::short_path(path); }
     void set_label2_caption(const QString& caption);
+    // The read-out with no clip open: the timer off and Label2 saying so.
+    void show_no_clip();
     void build_controls();
     void connect_events();
 
@@ -150,6 +152,12 @@ private:
     HandleTable& handles_;
     QWidget* client_;
     QString label2_caption_;
+    // From an accepted open command to the next close command: only then has the
+    // read-out a position to ask for.
+    bool clip_open_ = false;
+    // Set while a tick moves HScroll1. Qt reports that as a thumb move when the user
+    // holds the thumb, and it must not seek.
+    bool tick_sets_bar_ = false;
 };
 
 }  // namespace tambrel

@@ -3,8 +3,10 @@
 // handler looks at a result.
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -18,6 +20,12 @@ namespace tambrel {
 namespace {
 
 const QString kOpenFilter = QStringLiteral("AVIファイル (*.avi)|*.avi");
+
+// A refused open names the file and the service's reason.
+QString open_failure_text(const QString& path, const QString& reason) {
+    return QStringLiteral("次のファイルを開けません。\n%1\n\n%2")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
 
 QString destination_command(const PictureBox& picture) {
     return QStringLiteral("put avfile destination at 0 0 ") +
@@ -42,15 +50,21 @@ void Form1::mnuopen_Click() {
     const QString path = *chosen;
     const QString short_form = short_path(path);
     mci_send(QStringLiteral("close avfile"), reply);
+    clip_open_ = false;
     const int32_t parent = Picture1->hwnd();
     const int32_t rc = mci_send(QStringLiteral("open ") + short_form +
                                     QStringLiteral(" alias avfile style child parent ") +
                                     QString::fromStdString(plain(parent)),
                                 reply);
     if (rc != 0) {
-        platform_.message_box_stop(this, reply, QCoreApplication::applicationName());
+        // The earlier clip is closed: nothing is left to read out or to name.
+        show_no_clip();
+        Label1->setText(QString());
+        platform_.message_box_stop(this, open_failure_text(path, reply),
+                                   QCoreApplication::applicationName());
         return;
     }
+    clip_open_ = true;
     mci_send(destination_command(*Picture1), reply);
     mci_send(QStringLiteral("status avfile length"), reply);
     const std::optional<int16_t> length = reply_as_int16(reply.toStdString());
@@ -67,9 +81,10 @@ void Form1::mnuopen_Click() {
 
 void Form1::mnuclose_Click() {
     QString reply;
-    Timer1->stop();
+    show_no_clip();
     Label1->setText(QString());
     mci_send(QStringLiteral("close avfile"), reply);
+    clip_open_ = false;
     Picture3->surface().set_auto_redraw(true);
     Picture3->surface().clear();
 }
@@ -106,6 +121,7 @@ void Form1::Cmd_Reserve_Click() {
 }
 
 void Form1::HScroll1_Scroll() {
+    if (tick_sets_bar_) return;  // the read-out moved the held thumb, not the user
     QString reply;
     Timer1->stop();
     // While the thumb is dragged the bar's value trails the thumb; the thumb is where
@@ -118,6 +134,8 @@ void Form1::HScroll1_Scroll() {
 }
 
 void Form1::Timer1_Timer() {
+    // With no clip open every query would be refused, with a beep at every tick.
+    if (!clip_open_) return show_no_clip();
     QString reply;
     mci_send(QStringLiteral("status avfile position"), reply);
     // A position that does not fit the bar puts it at its nearest end; the label
@@ -126,9 +144,18 @@ void Form1::Timer1_Timer() {
     const std::optional<int16_t> as_int = to_int16(position);
     int bar = as_int ? *as_int : (position < 0 ? HScroll1->minimum() : HScroll1->maximum());
     bar = std::clamp(bar, HScroll1->minimum(), HScroll1->maximum());
-    if (HScroll1->value() != bar) HScroll1->setValue(bar);
+    if (HScroll1->value() != bar) {
+        const QScopedValueRollback<bool> quiet(tick_sets_bar_, true);
+        HScroll1->setValue(bar);
+    }
     set_label2_caption(QStringLiteral("フレーム") + QChar(10) + QChar(13) + QStringLiteral("    ") +
                        reply);
+}
+
+void Form1::show_no_clip() {
+    Timer1->stop();
+    set_label2_caption(QStringLiteral("フレーム") + QChar(10) + QChar(13) +
+                       QStringLiteral("    なし"));
 }
 
 }  // namespace tambrel
