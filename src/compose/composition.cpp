@@ -13,6 +13,7 @@
 #include "app/form1.h"
 #include "compose/blend.h"
 #include "core/numbers.h"
+#include "core/typed_number.h"
 
 namespace tambrel {
 
@@ -80,11 +81,12 @@ void Form1::CmdGosei_Click() {
     // The frames per step, read before anything changes: a text that is no 16-bit
     // number leaves the window exactly as it was (a run in progress included).
     const QString text = Text6->text();
+    const std::string typed = typed_number_text(text);
     const char32_t decimal_point = locale_decimal_point();
-    const std::optional<int16_t> steps = text_as_int16(text.toStdString(), decimal_point);
+    const std::optional<int16_t> steps = text_as_int16(typed, decimal_point);
     if (!steps) {
         platform_.message_box_info(
-            this, step_count_message(step_count_problem(text.toStdString(), decimal_point), text),
+            this, step_count_message(step_count_problem(typed, decimal_point), text),
             windowTitle());
         return;
     }

@@ -146,6 +146,12 @@ void CompositionRunTest::blendCyclesStepTheFramesPerStepRead_data() {
     QTest::newRow("negative") << "-2" << 0;
     QTest::newRow("2.5 rounds to even") << "2.5" << 2;
     QTest::newRow("3.5 rounds to even") << "3.5" << 4;
+    // As a Japanese input method types them: full-width forms read as their ASCII ones.
+    QTest::newRow("full-width 3") << QStringLiteral("３") << 3;
+    QTest::newRow("full-width 12 in ideographic blanks") << QStringLiteral("　１２　") << 12;
+    QTest::newRow("full-width minus") << QStringLiteral("－２") << 0;
+    QTest::newRow("full-width 2.5") << QStringLiteral("２．５") << 2;
+    QTest::newRow("full-width plus and 3.5") << QStringLiteral("＋３．５") << 4;
 }
 
 void CompositionRunTest::blendCyclesStepTheFramesPerStepRead() {
