@@ -1,6 +1,8 @@
 #include <QApplication>
+#include <QLocale>
 
 #include "app/form1.h"
+#include "app/translations.h"
 #include "core/handles.h"
 #include "core/platform.h"
 #include "media/service/command_service.h"
@@ -9,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QApplication::setQuitOnLastWindowClosed(false);  // the exits end the program
+    tambrel::install_qt_translations(app, QLocale::system());
 
     tambrel::HandleTable handles;
     tambrel::QtPlatform platform;
