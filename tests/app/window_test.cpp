@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -205,6 +206,10 @@ private slots:
         };
         for (const QString& text : shown)
             QVERIFY2(japanese_text(text), qPrintable(shown.join('|')));
+        // The dialog's type column.
+        const QFileIconProvider types;
+        const QString folder = types.type(QFileInfo(QDir::tempPath()));
+        QVERIFY2(japanese_text(folder), qPrintable(folder));
 
         // The window's own captions stay as they are.
         FormFixture<> f;
