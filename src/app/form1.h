@@ -117,7 +117,10 @@ public:
     void CmdGosei_Click();
     void Cmdgouseistop_Click();
     void Command6_Click();
-    void paced_advance(int16_t n);
+    // Steps n frames, one per 300 ms slot of the tick count, waiting asleep while the
+    // window takes events; false when the cycle cannot go on: the run stopped, an exit,
+    // the window gone, or the composite emptied.
+    bool paced_advance(int16_t n);
     void blend_pass();
 
     // --- measure: scale, pointer read-out, segment tracing ---
