@@ -14,7 +14,7 @@ namespace {
 // context of its own that the Qt 6.4 catalogues lack; they carry the same texts under
 // the file dialog's context, where Qt 5 asked for them.
 class QtCatalogue : public QTranslator {
-public:
+  public:
     QString translate(const char* context, const char* source, const char* disambiguation,
                       int n) const override {
         QString text = QTranslator::translate(context, source, disambiguation, n);

@@ -39,9 +39,7 @@ QImage& PictureSurface::target() {
     return *screen_;
 }
 
-const QImage& PictureSurface::target() const {
-    return auto_redraw_ || !screen_ ? image_ : *screen_;
-}
+const QImage& PictureSurface::target() const { return auto_redraw_ || !screen_ ? image_ : *screen_; }
 
 void PictureSurface::target_changed() { changed(); }
 
