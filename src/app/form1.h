@@ -124,7 +124,10 @@ public:
     void CmdGosei_Click();
     void Cmdgouseistop_Click();
     void Command6_Click();
-    void paced_advance(int16_t n);
+    // Steps n frames, one per 300 ms slot of the tick count, waiting asleep while the
+    // window takes events; false when the cycle cannot go on: the run stopped, an exit,
+    // the window gone, or the composite emptied.
+    bool paced_advance(int16_t n);
     void blend_pass();
 
     // --- measure: scale, pointer read-out, segment tracing ---
@@ -152,6 +155,8 @@ private:
     // Where the open clip's picture goes in Picture1 (and in the pictures that receive
     // its frames): its fit to Picture1's inner area.
     QRect clip_destination() const;
+    // The read-out with no clip open: the timer off and Label2 saying so.
+    void show_no_clip();
     void build_controls();
     void connect_events();
 
@@ -163,6 +168,12 @@ private:
     // The open clip's picture size as the service reports it; nullopt when unknown.
     std::optional<QSize> clip_source_;
     ScrollMap scroll_map_;
+    // From an accepted open command to the next close command: only then has the
+    // read-out a position to ask for.
+    bool clip_open_ = false;
+    // Set while a tick moves HScroll1. Qt reports that as a thumb move when the user
+    // holds the thumb, and it must not seek.
+    bool tick_sets_bar_ = false;
 };
 
 }  // namespace tambrel

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLocale>
 #include <QTimer>
 #include <cstdio>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include "app/clip_sources.h"
 #include "app/command_line.h"
 #include "app/form1.h"
+#include "app/translations.h"
 #include "core/handles.h"
 #include "core/platform.h"
 #include "media/service/command_service.h"
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QApplication::setQuitOnLastWindowClosed(false);  // the exits end the program
     tambrel::app_log::install();
+    tambrel::install_qt_translations(app, QLocale::system());
 
     tambrel::HandleTable handles;
     tambrel::QtPlatform platform;

@@ -13,6 +13,7 @@
 #include "app/form1.h"
 #include "compose/blend.h"
 #include "core/numbers.h"
+#include "core/typed_number.h"
 
 namespace tambrel {
 
@@ -63,6 +64,35 @@ int32_t pace_slot(int32_t tick_ms) {
     return to_int32(static_cast<double>(tick_ms) / 300.0).value_or(0);
 }
 
+// The first tick count after `tick` whose slot differs: slot s ends at 300·s + 150,
+// which still belongs to s when s is even (halves go to even) and to s + 1 when odd.
+int64_t next_slot_start(int32_t tick) {
+    const int64_t slot = pace_slot(tick);
+    return 300 * slot + 150 + (slot % 2 == 0 ? 1 : 0);
+}
+
+// The longest single wait of the pace: the clock is read again at least this often.
+constexpr int32_t kPaceWaitSlice = 50;
+
+// The composite lives in Picture3's persistent image. An axis switch turns persistent
+// drawing off so that its scale shows on the display only; the run's own drawing still
+// goes into the persistent image, so every merged frame stays in the composite that the
+// clipboard and the next run take, and the switch is put back for draw_axes.
+class PersistentDrawing {
+  public:
+    explicit PersistentDrawing(PictureSurface& surface)
+        : surface_(surface), was_on_(surface.auto_redraw()) {
+        surface_.set_auto_redraw(true);
+    }
+    ~PersistentDrawing() { surface_.set_auto_redraw(was_on_); }
+    PersistentDrawing(const PersistentDrawing&) = delete;
+    PersistentDrawing& operator=(const PersistentDrawing&) = delete;
+
+  private:
+    PictureSurface& surface_;
+    bool was_on_;
+};
+
 QString update_command(int32_t hdc) {
     return QStringLiteral("update avfile hdc ") + QString::fromStdString(plain(hdc));
 }
@@ -80,11 +110,12 @@ void Form1::CmdGosei_Click() {
     // The frames per step, read before anything changes: a text that is no 16-bit
     // number leaves the window exactly as it was (a run in progress included).
     const QString text = Text6->text();
+    const std::string typed = typed_number_text(text);
     const char32_t decimal_point = locale_decimal_point();
-    const std::optional<int16_t> steps = text_as_int16(text.toStdString(), decimal_point);
+    const std::optional<int16_t> steps = text_as_int16(typed, decimal_point);
     if (!steps) {
         platform_.message_box_info(
-            this, step_count_message(step_count_problem(text.toStdString(), decimal_point), text),
+            this, step_count_message(step_count_problem(typed, decimal_point), text),
             windowTitle());
         return;
     }
@@ -111,6 +142,7 @@ void Form1::CmdGosei_Click() {
         ProgressBar1->setValue(ProgressBar1->minimum());
         if (gosei_fresh == 1) {
             // Seed: the clip's current frame straight into the composite, no step.
+            const PersistentDrawing composite(Picture3->surface());
             Picture3->surface().clear();
             ++gosei_fresh;
             mci_send(QStringLiteral("stop avfile"), reply);
@@ -118,10 +150,17 @@ void Form1::CmdGosei_Click() {
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
         } else {
-            paced_advance(n);
+            if (!paced_advance(n)) {
+                // A stop, an exit or the window closing during the pace ends the run
+                // after the step under way, with nothing of the cycle merged; a
+                // composite emptied meanwhile (a clip opened) is seeded at once.
+                if (!alive || platform_.ending() || gosei_running != -1) return;
+                continue;
+            }
             mci_send(QStringLiteral("stop avfile"), reply);
             mci_send(update_command(Picture2->hdc()), reply);
             ProgressBar1->setVisible(true);
+            const PersistentDrawing composite(Picture3->surface());
             // The clipboard gets the composite as the previous cycle left it.
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
@@ -147,15 +186,26 @@ void Form1::Cmdgouseistop_Click() {
     gosei_running = 0;
 }
 
-void Form1::paced_advance(int16_t n) {
+bool Form1::paced_advance(int16_t n) {
+    // The window paints and takes clicks while the pace waits, so this window may be
+    // gone when a wait returns; the platform outlives it.
+    const QPointer<Form1> alive(this);
+    Platform& platform = platform_;
     QString reply;
     for (int k = 1; k <= n; ++k) {
-        const int32_t t0 = pace_slot(platform_.tick_count());
+        const int32_t t0 = pace_slot(platform.tick_count());
         mci_send(QStringLiteral("step avfile"), reply);
-        // Busy-wait on purpose: nothing else may run between the steps of a cycle.
-        while (pace_slot(platform_.tick_count()) == t0) {
+        // One step per slot: wait for the slot to change, asleep, and end here once the
+        // run has been stopped, the program is ending or the composite has been emptied.
+        for (int32_t now = platform.tick_count(); pace_slot(now) == t0;
+             now = platform.tick_count()) {
+            platform.wait(static_cast<int32_t>(
+                std::clamp<int64_t>(next_slot_start(now) - now, 1, kPaceWaitSlice)));
+            if (!alive || platform.ending() || gosei_running != -1 || gosei_fresh == 1)
+                return false;
         }
     }
+    return true;
 }
 
 void Form1::blend_pass() {
@@ -165,7 +215,7 @@ void Form1::blend_pass() {
     // Nothing can change the option during a pass (no events run), so read it once.
     const Priority priority = Option1->isChecked() ? Priority::White : Priority::Black;
 
-    // The current targets: after an axis switch Picture3's is its display copy.
+    // The current targets; the run makes Picture3's its persistent image.
     const QImage& frame_image = std::as_const(Picture2->surface()).target();
     QImage& composite_image = Picture3->surface().target();
     ensure_rgb32(composite_image);

@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <QTimer>
+#include <algorithm>
 #include <ctime>
 
 namespace tambrel {
@@ -76,6 +78,17 @@ int32_t QtPlatform::tick_count() {
 }
 
 void QtPlatform::yield() { QCoreApplication::processEvents(); }
+
+void QtPlatform::wait(int32_t ms) {
+    if (ending_) return;
+    // The event loop sleeps until an event comes; this timer's own event ends the wait
+    // when nothing else does.
+    QTimer bound;
+    bound.setSingleShot(true);
+    bound.setTimerType(Qt::PreciseTimer);
+    bound.start(std::max(ms, 0));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
 
 void QtPlatform::end_program() {
     if (ending_) return;

@@ -33,6 +33,9 @@ public:
     virtual int32_t tick_count() = 0;
     // Dispatches every pending event once and returns.
     virtual void yield() = 0;
+    // Waits up to `ms` milliseconds without using the processor while the window paints
+    // and takes clicks; returns once an event has been handled or the time is up.
+    virtual void wait(int32_t ms) = 0;
     // Ends the program at once: windows go away, no further handler runs, and code that
     // is unwinding out of a nested yield must check ending() and stop.
     virtual void end_program() = 0;
@@ -58,6 +61,7 @@ public:
     void clipboard_set_image(const QImage& image) override;
     int32_t tick_count() override;
     void yield() override;
+    void wait(int32_t ms) override;
     void end_program() override;
     bool ending() const override { return ending_; }
 

@@ -52,8 +52,10 @@ void PictureSurface::paint(Paint&& fn) {
     QImage& img = target();
     {
         QPainter p(&img);
+        // Nothing is blended into what lies beneath: text printed again on the same place,
+        // as the scale is after every composition cycle, must leave every pixel as it was.
         p.setRenderHint(QPainter::Antialiasing, false);
-        p.setRenderHint(QPainter::TextAntialiasing, true);
+        p.setRenderHint(QPainter::TextAntialiasing, false);
         if (draw_mode == DrawMode::Xor)
             p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         fn(p);
@@ -118,8 +120,10 @@ void PictureSurface::circle(float cx, float cy, float radius, std::optional<Colo
 
 void PictureSurface::print(const QString& text) {
     const QFontMetricsF metrics(font);
+    QFont solid = font;
+    solid.setStyleStrategy(QFont::StyleStrategy(solid.styleStrategy() | QFont::NoAntialias));
     paint([&](QPainter& p) {
-        p.setFont(font);
+        p.setFont(solid);
         p.setPen(QColor::fromRgb(to_rgb32(fore_color)));
         p.drawText(QPointF(current_x, current_y + metrics.ascent()), text);
     });

@@ -32,8 +32,12 @@ void Form1::Picture3_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x,
     const Readout r = pointer_readout(in);
 
     const std::string point = QLocale().decimalPoint().toStdString();
+    // A line edit scrolls to its cursor, which setText puts at the end; a read-out shows
+    // its value from the first character, so a value wider than the box keeps its
+    // leading digits in view.
     auto show = [&point](QLineEdit* box, float value) {
         box->setText(QString::fromStdString(format_single(value, point)));
+        box->setCursorPosition(0);
     };
     show(Text1, r.x);
     show(Text2, r.y);

@@ -3,8 +3,10 @@
 // handler looks at a result.
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -25,9 +27,15 @@ const QString kOpenFilter = QStringLiteral(
     "すべてのファイル (*)|*");
 constexpr int kVideoFilesEntry = 1;  // selected when the dialog opens
 
-// Added under the service's own text when it refuses a file.
+// Added under the service's own reason when it refuses a file.
 const QString kWhatOpens = QStringLiteral(
     "開くことができるのは MP4、MOV、MKV、WebM、MTS/TS、MPG、WMV、AVI の動画ファイルです。");
+
+// A refused open names the file, the service's reason and what can be opened.
+QString open_failure_text(const QString& path, const QString& reason) {
+    return QStringLiteral("次のファイルを開けません。\n%1\n\n%2\n%3")
+        .arg(QDir::toNativeSeparators(path), reason, kWhatOpens);
+}
 
 // "put avfile destination at 0 0 " and the size in leading-blank form, as the command
 // has always been sent; the fit keeps the left and top edges at 0.
@@ -35,8 +43,7 @@ QString destination_command(QRect rect) {
     return QStringLiteral("put avfile destination at ") + QString::fromStdString(plain(rect.x())) +
            QLatin1Char(' ') + QString::fromStdString(plain(rect.y())) + QLatin1Char(' ') +
            QString::fromStdString(leading_blank(rect.width())) +
-           QString::fromStdString(leading_blank(rect.height()));
-}
+           QString::fromStdString(leading_blank(rect.height()));}
 
 }  // namespace
 
@@ -63,16 +70,21 @@ void Form1::open_clip(const std::optional<QString>& given) {
     const QString path = *chosen;
     const QString short_form = short_path(path);
     mci_send(QStringLiteral("close avfile"), reply);
+    clip_open_ = false;
     const int32_t parent = Picture1->hwnd();
     const int32_t rc = mci_send(QStringLiteral("open ") + short_form +
                                     QStringLiteral(" alias avfile style child parent ") +
                                     QString::fromStdString(plain(parent)),
                                 reply);
     if (rc != 0) {
-        platform_.message_box_stop(this, reply + QLatin1Char('\n') + kWhatOpens,
+        // The earlier clip is closed: nothing is left to read out or to name.
+        show_no_clip();
+        Label1->setText(QString());
+        platform_.message_box_stop(this, open_failure_text(path, reply),
                                    QCoreApplication::applicationName());
         return;
     }
+    clip_open_ = true;
     // The picture's shape decides its fit; a service that cannot tell gets the whole area.
     clip_source_.reset();
     if (mci_send(QStringLiteral("where avfile source"), reply) == 0)
@@ -94,9 +106,10 @@ void Form1::open_clip(const std::optional<QString>& given) {
 
 void Form1::mnuclose_Click() {
     QString reply;
-    Timer1->stop();
+    show_no_clip();
     Label1->setText(QString());
     mci_send(QStringLiteral("close avfile"), reply);
+    clip_open_ = false;
     Picture3->surface().set_auto_redraw(true);
     Picture3->surface().clear();
 }
@@ -133,6 +146,7 @@ void Form1::Cmd_Reserve_Click() {
 }
 
 void Form1::HScroll1_Scroll() {
+    if (tick_sets_bar_) return;  // the read-out moved the held thumb, not the user
     QString reply;
     Timer1->stop();
     // While the thumb is dragged the bar's value trails the thumb; the thumb is where
@@ -145,15 +159,26 @@ void Form1::HScroll1_Scroll() {
 }
 
 void Form1::Timer1_Timer() {
+    // With no clip open every query would be refused, with a beep at every tick.
+    if (!clip_open_) return show_no_clip();
     QString reply;
     mci_send(QStringLiteral("status avfile position"), reply);
     // A position that does not fit the bar puts it at its nearest end; the label
     // still shows the reply as received, the exact frame also where the bar is spread.
     const int bar = scroll_map_.bar_at(read_number(reply.toStdString()), HScroll1->minimum(),
                                        HScroll1->maximum());
-    if (HScroll1->value() != bar) HScroll1->setValue(bar);
+    if (HScroll1->value() != bar) {
+        const QScopedValueRollback<bool> quiet(tick_sets_bar_, true);
+        HScroll1->setValue(bar);
+    }
     set_label2_caption(QStringLiteral("フレーム") + QChar(10) + QChar(13) + QStringLiteral("    ") +
                        reply);
+}
+
+void Form1::show_no_clip() {
+    Timer1->stop();
+    set_label2_caption(QStringLiteral("フレーム") + QChar(10) + QChar(13) +
+                       QStringLiteral("    なし"));
 }
 
 }  // namespace tambrel

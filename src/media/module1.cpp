@@ -23,11 +23,10 @@ int32_t Module1::mci_send(const QString& command, QString& reply) {
 }
 
 QString Module1::short_path(const QString& path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) return {};
-    const std::string form = media::encode_command_path(QFile::encodeName(info.absoluteFilePath()).toStdString());
-    if (form.size() >= kBufferSize) return {};
-    return QString::fromStdString(form);
+    if (path.isEmpty()) return {};
+    const QByteArray bytes = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    return QString::fromStdString(
+        media::encode_command_path(std::string_view(bytes.constData(), size_t(bytes.size()))));
 }
 
 }  // namespace tambrel

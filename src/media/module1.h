@@ -1,6 +1,6 @@
 #pragma once
 // The one way to the media service: mci_send with its fixed 256-byte reply buffer and
-// the beep on failure, and short_path, the blank-free form of a path for the open command.
+// the beep on failure, and short_path, the one-word form of a path for the open command.
 
 #include <QString>
 #include <cstdint>
@@ -21,8 +21,10 @@ public:
     // the service's error text, with one beep. Returns 0 or the service's error number.
     int32_t mci_send(const QString& command, QString& reply);
 
-    // The path in the blank-free form the open command carries, or empty text when the
-    // file does not exist or the form does not fit the 256-byte buffer.
+    // The absolute path in the one-word form the open command carries (blanks, '%' and
+    // control bytes as %XX, everything else as typed). Empty text only for an empty
+    // path. Neither a buffer nor the file's existence bounds it: any path the file
+    // system takes opens, and one that cannot be opened is named in the service's answer.
     static QString short_path(const QString& path);
 
 private:

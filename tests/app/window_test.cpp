@@ -1,5 +1,8 @@
 // The window as it stands after start-up, command availability and the three exits.
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileIconProvider>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,9 +12,13 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
+#include <algorithm>
+#include <memory>
 
 #include "app/icon.h"
+#include "app/translations.h"
 #include "support/form_fixture.h"
 
 using namespace tambrel;
@@ -176,6 +183,46 @@ private slots:
         const QImage shown = f.form->windowIcon().pixmap(QSize(32, 32)).toImage();
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
                  icon.convertToFormat(QImage::Format_RGB32));
+    }
+
+    void qtsOwnDialogsSpeakTheDesktopsLanguage() {
+        // A translator takes itself out of the application when it goes.
+        const std::unique_ptr<QTranslator> english(
+            install_qt_translations(*qApp, QLocale(QLocale::English, QLocale::UnitedStates)));
+        const std::unique_ptr<QTranslator> japanese(
+            install_qt_translations(*qApp, QLocale(QLocale::Japanese, QLocale::Japan)));
+        QVERIFY2(japanese, "Qt's Japanese translations are not installed");
+
+        // The window's own file dialog, as the open item shows it.
+        QStringList shown;
+        QTimer::singleShot(0, qApp, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            for (const char* label : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+                if (auto* l = dialog->findChild<QLabel*>(label)) shown << l->text();
+            if (auto* box = dialog->findChild<QDialogButtonBox*>("buttonBox"))
+                for (QAbstractButton* b : box->buttons()) shown << b->text();
+            dialog->reject();
+        });
+        QtPlatform platform;
+        QVERIFY(!platform.open_file_dialog(nullptr, QStringLiteral("AVIファイル (*.avi)|*.avi"), 0));
+        QCOMPARE(shown.size(), 5);
+        const auto japanese_text = [](const QString& text) {
+            return std::any_of(text.begin(), text.end(), [](QChar c) {
+                return c.unicode() >= 0x3040 && c.unicode() <= 0x9fff;
+            });
+        };
+        for (const QString& text : shown)
+            QVERIFY2(japanese_text(text), qPrintable(shown.join('|')));
+        // The dialog's type column.
+        const QFileIconProvider types;
+        const QString folder = types.type(QFileInfo(QDir::tempPath()));
+        QVERIFY2(japanese_text(folder), qPrintable(folder));
+
+        // The window's own captions stay as they are.
+        FormFixture<> f;
+        QCOMPARE(f.form->CmdGosei->text(), QStringLiteral("合成開始"));
+        QCOMPARE(f.form->mnuopen->text(), QStringLiteral("開く(&O)"));
     }
 };
 

@@ -100,7 +100,7 @@ class CompositionRunTest : public QObject {
     void progressBarFollowsEachPassAndHidesBetween();
     void buttonsDuringAndAfterARun();
     void stopWithNoRunOnlyEnablesTheButtons();
-    void axisSwitchDuringARunWorksOnTheDisplayedPixels();
+    void axisSwitchDuringARunLosesNoMergedFrame();
     void compositeMarkedEmptyDuringARunIsSeededAgain();
     void refusedMediaCommandsDoNotStopTheRun();
     void loopGoesOnOnlyWhileTheFlagIsExactlyMinusOne();
@@ -113,6 +113,8 @@ class CompositionRunTest : public QObject {
     void pacedAdvanceStepsAtTheTickBoundaries();
     void pacedAdvanceStepsAtTheTickBoundaries_data();
     void pacedAdvanceDoesNotWaitAfterALongStep();
+    void eventsInsideThePaceActWithinTheSlot();
+    void eventsInsideThePaceActWithinTheSlot_data();
     void clearingEmptiesTheCompositeAndRearmsTheSeed();
     void clearingWithNoClipStillEnablesStart();
 };
@@ -146,6 +148,12 @@ void CompositionRunTest::blendCyclesStepTheFramesPerStepRead_data() {
     QTest::newRow("negative") << "-2" << 0;
     QTest::newRow("2.5 rounds to even") << "2.5" << 2;
     QTest::newRow("3.5 rounds to even") << "3.5" << 4;
+    // As a Japanese input method types them: full-width forms read as their ASCII ones.
+    QTest::newRow("full-width 3") << QStringLiteral("３") << 3;
+    QTest::newRow("full-width 12 in ideographic blanks") << QStringLiteral("　１２　") << 12;
+    QTest::newRow("full-width minus") << QStringLiteral("－２") << 0;
+    QTest::newRow("full-width 2.5") << QStringLiteral("２．５") << 2;
+    QTest::newRow("full-width plus and 3.5") << QStringLiteral("＋３．５") << 4;
 }
 
 void CompositionRunTest::blendCyclesStepTheFramesPerStepRead() {
@@ -339,22 +347,41 @@ void CompositionRunTest::stopWithNoRunOnlyEnablesTheButtons() {
     QCOMPARE(w.Picture3->surface().image(), composite);
 }
 
-void CompositionRunTest::axisSwitchDuringARunWorksOnTheDisplayedPixels() {
+void CompositionRunTest::axisSwitchDuringARunLosesNoMergedFrame() {
+    // A bright square moving 20 pixels a frame over black: every sampled place must stay.
     RunFixture f;
-    f.service.frame = [](int p) { return solid(p ? grey(220) : grey(20)); };
+    f.service.frame = [](int p) {
+        QImage image = solid(Qt::black);
+        QPainter(&image).fillRect(20 * p, 50, 10, 10, Qt::white);
+        return image;
+    };
     PictureSurface& surface = f.form->Picture3->surface();
-    QImage persistent_after_seed;
-    f.stop_at(2, [&](int k) {
-        if (k != 1) return;
-        persistent_after_seed = surface.image().copy();
-        surface.set_auto_redraw(false);  // what the axis switches do
+    const auto bob = [](const QImage& image, int p) {
+        return image.pixelColor(20 * p + 5, 55) == QColor(Qt::white);
+    };
+    // Seed 0, then frames 1 to 4 merged; x軸変更 right after frame 1's merge.
+    f.stop_at(5, [&](int k) {
+        if (k == 2) f.form->Cmd_xchange->click();
     });
     QVERIFY(f.run("1"));
 
-    QCOMPARE(surface.displayed().pixelColor(100, 100), grey(220));
-    QCOMPARE(surface.image(), persistent_after_seed);
+    for (int p = 0; p <= 4; ++p) {
+        QVERIFY2(bob(surface.image(), p), qPrintable(QString("frame %1 composited").arg(p)));
+        QVERIFY2(bob(surface.displayed(), p), qPrintable(QString("frame %1 shown").arg(p)));
+    }
+    // The clipboard holds the composite before the last merge: every frame up to 3.
     QVERIFY(f.platform.clipboard);
-    QCOMPARE(*f.platform.clipboard, persistent_after_seed);
+    for (int p = 0; p <= 3; ++p) QVERIFY(bob(*f.platform.clipboard, p));
+    QVERIFY(!bob(*f.platform.clipboard, 4));
+    // The switched numbers show on the display only, over the persistent scale.
+    QVERIFY(!surface.auto_redraw());
+    const QRect x_numbers(0, kFrameHeight + 25, surface.width(), 25);
+    QVERIFY(surface.displayed().copy(x_numbers) != surface.image().copy(x_numbers));
+
+    // The next run goes on from every merged frame.
+    f.stop_at(2);
+    QVERIFY(f.run("1"));
+    for (int p = 0; p <= 6; ++p) QVERIFY2(bob(surface.image(), p), qPrintable(QString::number(p)));
 }
 
 void CompositionRunTest::compositeMarkedEmptyDuringARunIsSeededAgain() {
@@ -533,14 +560,15 @@ void CompositionRunTest::pacedAdvanceStepsAtTheTickBoundaries_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QList<int>>("step_times");
     QTest::addColumn<int>("end");
-    // The clock moves 1 ms per read. A wait ends at the first read whose quotient by 300,
-    // rounded with halves to even, differs: 151 (150 rounds down to 0), 450 (1.5 rounds
-    // up to 2), 751 (750 rounds down to 2).
-    QTest::newRow("three steps from 0") << 0 << 3 << QList<int>{1, 153, 452} << 752;
-    QTest::newRow("just before 150") << 140 << 1 << QList<int>{141} << 152;
-    QTest::newRow("just before 450") << 440 << 1 << QList<int>{441} << 451;
-    QTest::newRow("at 450") << 450 << 1 << QList<int>{451} << 752;
-    QTest::newRow("negative ticks") << -160 << 1 << QList<int>{-159} << -149;
+    // The clock moves only while the pace waits, so a wait that spun would never end.
+    // Each step comes at the first tick whose quotient by 300, rounded with halves to
+    // even, differs: 151 (150 rounds down to 0), 450 (1.5 rounds up to 2), 751 (750
+    // rounds down to 2).
+    QTest::newRow("three steps from 0") << 0 << 3 << QList<int>{0, 151, 450} << 751;
+    QTest::newRow("just before 150") << 140 << 1 << QList<int>{140} << 151;
+    QTest::newRow("just before 450") << 440 << 1 << QList<int>{440} << 450;
+    QTest::newRow("at 450") << 450 << 1 << QList<int>{450} << 751;
+    QTest::newRow("negative ticks") << -160 << 1 << QList<int>{-160} << -150;
     QTest::newRow("zero steps") << 0 << 0 << QList<int>{} << 0;
     QTest::newRow("negative steps") << 0 << -3 << QList<int>{} << 0;
 }
@@ -551,14 +579,15 @@ void CompositionRunTest::pacedAdvanceStepsAtTheTickBoundaries() {
     QFETCH(QList<int>, step_times);
     QFETCH(int, end);
     FormFixture<> f;
+    f.form->gosei_running = -1;  // as in a run's blend cycle
+    f.form->gosei_fresh = 2;
     f.platform.now_ms = start;
-    f.platform.ms_per_read = 1;
     QList<int> steps;
     f.service.handler = [&](const std::string& c, int32_t&, std::string&) {
         if (c == "step avfile") steps << f.platform.now_ms;
         return false;
     };
-    f.form->paced_advance(int16_t(n));
+    QVERIFY(f.form->paced_advance(int16_t(n)));
 
     QCOMPARE(steps, step_times);
     QCOMPARE(f.platform.now_ms, end);
@@ -567,15 +596,75 @@ void CompositionRunTest::pacedAdvanceStepsAtTheTickBoundaries() {
 
 void CompositionRunTest::pacedAdvanceDoesNotWaitAfterALongStep() {
     FormFixture<> f;
+    f.form->gosei_running = -1;
+    f.form->gosei_fresh = 2;
     f.platform.now_ms = 0;
-    f.platform.ms_per_read = 1;
     f.service.handler = [&](const std::string& c, int32_t&, std::string&) {
         if (c == "step avfile") f.platform.now_ms += 400;  // past the next boundary
         return false;
     };
-    f.form->paced_advance(2);
+    QVERIFY(f.form->paced_advance(2));
     QCOMPARE(f.service.count("step avfile"), 2);
+    QCOMPARE(f.platform.waits, 0);
     QCOMPARE(f.platform.tick_reads, 4);  // one before and one after each step
+}
+
+void CompositionRunTest::eventsInsideThePaceActWithinTheSlot_data() {
+    QTest::addColumn<QString>("event");
+    QTest::newRow("合成中止") << "stop";
+    QTest::newRow("menu exit") << "menu";
+    QTest::newRow("close box") << "close";
+    QTest::newRow("window destroyed") << "destroyed";
+    QTest::newRow("a clip opened") << "open";
+}
+
+void CompositionRunTest::eventsInsideThePaceActWithinTheSlot() {
+    // 32767 frames per step would pace for nearly three hours: the window paints and
+    // takes clicks between the steps, and what it is told acts before the next step.
+    QFETCH(QString, event);
+    RunFixture f;
+    f.service.frame = [](int p) { return solid(grey(100 + p)); };
+    int steps_before = -1;
+    int slot_of_event = 0, slot_after = 0;
+    f.platform.on_wait = [&](int wait) {
+        if (wait != 20 || !f.form) return;
+        steps_before = f.service.count("step avfile");
+        slot_of_event = f.platform.now_ms / 300;
+        if (event == "stop") f.form->Cmdgouseistop->click();
+        if (event == "menu") f.form->mnuend->trigger();
+        if (event == "close") f.form->close();
+        if (event == "destroyed") f.form.reset();
+        if (event == "open") {
+            f.platform.dialog_answers.push_back(QStringLiteral("/tmp/other.avi"));
+            f.form->mnuopen->trigger();
+        }
+    };
+    f.stop_at(2, [&](int) { slot_after = f.platform.now_ms / 300; });
+    const std::string merge_frame = "update avfile hdc " + std::to_string(f.form->Picture2->hdc());
+    f.form->Text6->setText("32767");
+    f.form->CmdGosei->click();
+
+    // Nothing of the interrupted cycle follows: no further step, no merge.
+    QVERIFY(steps_before > 1);
+    QCOMPARE(f.service.count("step avfile"), steps_before);
+    QCOMPARE(f.service.count(merge_frame), 0);
+    QCOMPARE(f.platform.clipboard_sets, event == "open" ? 2 : 1);  // the seeds only
+    if (event == "stop") {
+        QCOMPARE(f.form->gosei_running, int16_t(0));
+        QVERIFY(f.form->Command1->isEnabled() && f.form->CmdGosei->isEnabled());
+        QCOMPARE(f.platform.yields, 1);  // the seed's
+        QCOMPARE(f.form->Picture3->surface().image().pixelColor(100, 100), grey(100));
+    } else if (event == "open") {
+        // The new clip seeds the emptied composite: the next cycle, in the same slot.
+        QCOMPARE(f.service.commands[f.service.commands.size() - 2], std::string("stop avfile"));
+        QCOMPARE(f.service.commands.back(),
+                 "update avfile hdc " + std::to_string(f.form->Picture3->hdc()));
+        QCOMPARE(slot_after, slot_of_event);
+    } else {
+        QVERIFY(!f.form || f.platform.ended);
+        QCOMPARE(f.platform.yields, 1);
+        if (f.form) QCOMPARE(f.service.commands.back(), std::string("close avfile"));
+    }
 }
 
 void CompositionRunTest::clearingEmptiesTheCompositeAndRearmsTheSeed() {

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QTemporaryFile>
 #include <cstdio>
 
 namespace tambrel::e2e {
@@ -141,6 +142,18 @@ std::optional<QImage> Desktop::clipboard_png() const {
     QImage image;
     if (!image.loadFromData(r.out, "PNG")) return std::nullopt;
     return image.convertToFormat(QImage::Format_RGB32);
+}
+
+void Desktop::set_clipboard_text(const QString& text) const {
+    QTemporaryFile file;
+    if (!file.open() || file.write(text.toUtf8()) < 0 || !file.flush())
+        fail(QStringLiteral("cannot write the text for the clipboard"));
+    const CommandResult r = run_command(QStringLiteral("xclip"),
+                                        {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                         QStringLiteral("-i"), file.fileName()});
+    if (r.exit_code != 0)
+        fail(QStringLiteral("xclip could not take the clipboard: %1")
+                 .arg(QString::fromLocal8Bit(r.err).trimmed()));
 }
 
 }  // namespace tambrel::e2e

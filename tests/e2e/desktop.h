@@ -53,6 +53,9 @@ class Desktop {
 
     // xclip: the clipboard's image/png, or nullopt when nothing readable is offered.
     std::optional<QImage> clipboard_png() const;
+    // xclip: offers `text` on the clipboard (xclip serves it until another program
+    // takes the clipboard).
+    void set_clipboard_text(const QString& text) const;
 
   private:
     void xdotool(const QStringList& args) const;

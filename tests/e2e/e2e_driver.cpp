@@ -4,13 +4,18 @@
 //   tambrel_e2e_driver --tambrel BIN --make-clip BIN --artifacts DIR
 // Exit status 0 when every step held, 1 on the first failure (with failure.png).
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTextStream>
+#include <QThread>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <set>
 #include <variant>
@@ -83,6 +88,7 @@ const QRect kText6 = twips_rect(1800, 3240, 615, 375);
 const QRect kCmdGosei = twips_rect(720, 3840, 1935, 492);       // 合成開始
 const QRect kCmdgouseistop = twips_rect(720, 4320, 1935, 495);  // 合成中止
 const QRect kCommand6 = twips_rect(720, 4800, 1935, 492);       // 合成画像消去
+const QRect kCmdXchange = twips_rect(12960, 5280, 1215, 495);   // x軸変更
 // Option2 stands inside Frame1 at (360, 720).
 const QRect kOption1 = twips_rect(4440 + 360, 5040 + 360, 1095, 300);
 const QRect kOption2 = twips_rect(4440 + 360, 5040 + 720, 975, 255);
@@ -91,6 +97,26 @@ const QRect kTextBoxes[5] = {twips_rect(9000, 5280, 735, 375), twips_rect(10440,
                              twips_rect(11880, 5880, 735, 375)};
 
 QImage crop(const QImage& image, QRect r) { return image.copy(r); }
+
+// A teacher's folder for the pendulum clip: several hundred bytes of Japanese, beyond
+// what a path form with every byte of a character escaped could carry in 255 bytes.
+QString japanese_folder() {
+    QStringList parts = {QStringLiteral("振り子実験データ"), QStringLiteral("令和六年度"),
+                         QStringLiteral("第三学年"),
+                         QStringLiteral("振り子の長さと周期の関係を調べる実験の記録")};
+    return parts.join(QLatin1Char('/'));
+}
+
+// Processor time the process has used so far, in seconds (Linux /proc).
+double cpu_seconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (f.size() < 13) return -1;
+    return (f[11].toDouble() + f[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
 
 class Scenario {
   public:
@@ -136,8 +162,19 @@ class Scenario {
     // Returns the screenshot in which Text1..Text5 show `texts`.
     QImage wait_for_text_boxes(const QStringList& texts, const QString& what);
     // Runs a composition until the clipboard has shown `cycles` different pictures,
-    // stops it, and returns the clipboard's picture after the stop.
-    QImage compose(int cycles, const QString& step);
+    // stops it, and returns the clipboard's picture after the stop. `during(n)` runs
+    // each time the clipboard has shown its n-th different picture.
+    QImage compose(int cycles, const QString& step, const std::function<void(int)>& during = {});
+    // Where the pendulum's bob stands in Picture3 at `frame`, and its radius there.
+    QPoint bob_in_composite(int frame) const;
+    double bob_radius() const;
+    // The last frame a pendulum run from `seed` with `step` frames per step merged, when
+    // it ended at frame `end`; `screen` is the composite as the window shows it.
+    int last_merged(const QImage& screen, int seed, int end, int step);
+    // Checks a composite of that run: the bob of every sampled frame up to `last_kept`,
+    // and of none of the other frames up to `end`. Returns how many bobs are in it.
+    int check_bobs(const QImage& composite, int seed, int last_kept, int end, int step,
+                   const QString& what);
 
     // --- the steps ---
     void step1_start();
@@ -146,6 +183,7 @@ class Scenario {
     void step3b_seek();
     void step4_compose();
     void step5_clipboard();
+    void step5b_long_pace();
     void step6_readout();
     void step6b_priority();
     void step6c_long_clip();
@@ -170,6 +208,7 @@ class Scenario {
     QTextStream index_stream_;  // outlives run(), so the failure path can still write
     int seed_frame_ = -1, end_frame_ = -1;
     QImage final_clipboard_;
+    QImage composed_shot_;
     int shot_number_ = 0;
 };
 
@@ -182,7 +221,9 @@ void Scenario::save(const QImage& shot, const QString& name, const QString& what
 }
 
 void Scenario::make_clips() {
-    pendulum_path_ = dir_.filePath(QStringLiteral("pendulum.avi"));
+    dir_.mkpath(japanese_folder());
+    pendulum_path_ =
+        dir_.filePath(japanese_folder() + QStringLiteral("/振り子の周期測定の動画.avi"));
     pendulum_ = pendulum_options(pendulum_path_);
     // The user's tool makes the clip; the same options tell where the bob is in each frame.
     const CommandResult made = run_command(
@@ -385,7 +426,17 @@ void Scenario::open_clip(const QString& path, const QString& step) {
     // Without a window manager keys go where the pointer is.
     desk_.move_to(box.center());
     const QImage empty = desk_.grab().copy(box);
-    desk_.type(path);
+    // xdotool types characters missing from the keyboard map by remapping a key for
+    // each, and the program may read some of them before the map has changed: a path
+    // with such characters is pasted into the dialog instead.
+    const bool keyboard_text =
+        std::all_of(path.begin(), path.end(), [](QChar c) { return c.unicode() < 0x7f; });
+    if (keyboard_text) {
+        desk_.type(path);
+    } else {
+        desk_.set_clipboard_text(path);
+        desk_.key(QStringLiteral("ctrl+v"));
+    }
     const QImage typed = wait_for(QStringLiteral("the typed path in the file dialog"), kLong,
                                   [&]() -> std::optional<QImage> {
                                       const QImage shot = desk_.grab();
@@ -393,7 +444,7 @@ void Scenario::open_clip(const QString& path, const QString& step) {
                                       return std::nullopt;
                                   });
     save(typed, step + QStringLiteral("-dialog"),
-         QStringLiteral("the file dialog with the clip's path typed"));
+         QStringLiteral("the file dialog with the clip's path typed (or pasted)"));
     desk_.key(QStringLiteral("Return"));
     wait_for(QStringLiteral("the file dialog to close"), kLong, [&]() -> std::optional<bool> {
         for (qulonglong w : desk_.windows_of_process(app_.processId()))
@@ -419,7 +470,7 @@ QImage Scenario::wait_for_text_boxes(const QStringList& texts, const QString& wh
         &last);
 }
 
-QImage Scenario::compose(int cycles, const QString& step) {
+QImage Scenario::compose(int cycles, const QString& step, const std::function<void(int)>& during) {
     // Each cycle puts the composite on the clipboard; count the pictures that differ
     // from what it held before and from each other.
     const std::optional<QImage> before = desk_.clipboard_png();
@@ -431,7 +482,10 @@ QImage Scenario::compose(int cycles, const QString& step) {
         [&]() -> std::optional<bool> {
             if (const auto image = desk_.clipboard_png()) {
                 const QImage& previous = seen.empty() ? (before ? *before : QImage()) : seen.back();
-                if (*image != previous) seen.push_back(*image);
+                if (*image != previous) {
+                    seen.push_back(*image);
+                    if (during) during(int(seen.size()));
+                }
             }
             last = QStringLiteral("%1 so far").arg(seen.size());
             if (int(seen.size()) >= cycles) return true;
@@ -523,6 +577,32 @@ void Scenario::step3_transport() {
         },
         &last);
     save(playing, QStringLiteral("playing"), QStringLiteral("playing after 再生"));
+
+    // The thumb held while the clip plays: each read-out tick moves it under the
+    // pointer, which is no seek, so playback goes on.
+    log(QStringLiteral("step 3a: the scroll bar's thumb held during playback"));
+    const int before_press = readout(desk_.grab());
+    const QRect thumb = replicas_.scroll_thumb(pendulum_.frames, before_press + 3);
+    desk_.move_to(on_screen(kHScroll1).topLeft() + thumb.center());
+    desk_.press();
+    const int held_from = readout(desk_.grab(), before_press);
+    wait_for(
+        QStringLiteral("playback to go on under the held thumb (from frame %1)").arg(held_from),
+        kLong,
+        [&]() -> std::optional<bool> {
+            const int f = readout(desk_.grab(), held_from);
+            last = QStringLiteral("read-out %1").arg(f);
+            if (f >= held_from + 20) return true;
+            return std::nullopt;
+        },
+        &last);
+    save(desk_.grab(), QStringLiteral("thumb-held"),
+         QStringLiteral("the thumb held during playback: the clip plays on (%1)").arg(last));
+    desk_.release();
+    log(QStringLiteral("  thumb {%1 px wide} held from frame %2, playing on: %3")
+            .arg(thumb.width())
+            .arg(held_from)
+            .arg(last));
     desk_.click_at(centre(kCommand2));
     const auto [paused, paused_shot] =
         wait_until_still(true, QStringLiteral("the clip to stand after 一時停止"));
@@ -591,19 +671,28 @@ void Scenario::step3b_seek() {
 }
 
 void Scenario::step4_compose() {
-    log(QStringLiteral("step 4: 3 frames per step, 合成開始, a few cycles, 合成中止"));
+    log(QStringLiteral(
+        "step 4: 3 frames per step, 合成開始, x軸変更 in the middle of the run, 合成中止"));
     desk_.click_at(centre(kText6));
     desk_.key(QStringLiteral("ctrl+a"));
     desk_.type(QStringLiteral("3"));
-    // Seed, then three blend cycles, each with its own composite on the clipboard.
-    final_clipboard_ = compose(4, QStringLiteral("compose"));
+    // Seed, then blend cycles, each with its own composite on the clipboard; the x axis
+    // is switched once the first merge is on the clipboard, and frames merged after the
+    // switch must stay in the composite like those before it.
+    final_clipboard_ = compose(5, QStringLiteral("compose"), [&](int seen) {
+        if (seen == 3) desk_.click_at(centre(kCmdXchange));
+    });
     const auto [end, shot] = wait_until_still(true, QStringLiteral("the read-out after the run"));
     end_frame_ = end;
+    composed_shot_ = shot;
     log(QStringLiteral("  run from frame %1 to frame %2").arg(seed_frame_).arg(end_frame_));
     save(shot, QStringLiteral("composed"),
-         QStringLiteral("after 合成中止: composite of frames %1, %2, ... with the scale")
+         QStringLiteral("after 合成中止: composite of frames %1, %2, ..., the x numbers of "
+                        "both orientations over each other")
              .arg(seed_frame_)
              .arg(seed_frame_ + 3));
+    // Back to the first orientation (on the display only) for the read-out of step 6.
+    desk_.click_at(centre(kCmdXchange));
 }
 
 void Scenario::step5_clipboard() {
@@ -618,64 +707,173 @@ void Scenario::step5_clipboard() {
                  .arg(clip.height())
                  .arg(composite.width())
                  .arg(composite.height()));
-    if ((end_frame_ - seed_frame_) % 3 != 0 || end_frame_ - seed_frame_ < 9)
-        fail(QStringLiteral("the run went from frame %1 to %2: not whole steps of 3")
-                 .arg(seed_frame_)
-                 .arg(end_frame_));
+    // Every cycle merges one sampled frame, and the clipboard copy comes before the
+    // merge: the screen holds every frame merged, the clipboard all but the last.
+    const QImage screen = control(composed_shot_, PictureGeometry::picture3_inner());
+    const int merged = last_merged(screen, seed_frame_, end_frame_, 3);
+    const int on_screen_now = check_bobs(screen, seed_frame_, merged, end_frame_, 3,
+                                         QStringLiteral("the composite on the screen"));
+    const int on_clipboard =
+        check_bobs(clip, seed_frame_, merged - 3, end_frame_, 3, QStringLiteral("the clipboard"));
+    if (on_clipboard < 4)
+        fail(QStringLiteral("only %1 sampled frames on the clipboard").arg(on_clipboard));
+    log(QStringLiteral("  %1 frames merged, %2 of them on the clipboard")
+            .arg(on_screen_now)
+            .arg(on_clipboard));
+}
 
-    // Below the frame-number band, inside the merged part of the frame.
+QPoint Scenario::bob_in_composite(int frame) const {
     const double sx = (PictureGeometry::kPicture1Width - 4) / double(pendulum_.width);
     const double sy = (PictureGeometry::kPicture1Height - 4) / double(pendulum_.height);
-    // Nothing moves above three band rows (the band and a dark gap).
+    const QPointF p = clipgen::bob_position(pendulum_, frame);
+    return QPoint(int(std::lround((p.x() + 0.5) * sx - 0.5)),
+                  int(std::lround((p.y() + 0.5) * sy - 0.5)));
+}
+
+double Scenario::bob_radius() const {
+    return pendulum_.height / 16.0 * (PictureGeometry::kPicture1Height - 4) /
+           double(pendulum_.height);
+}
+
+int Scenario::last_merged(const QImage& screen, int seed, int end, int step) {
+    // A stop acts within the pace, after the step under way, so the run merged every
+    // sampled frame it stepped past. Ended right on a sampled frame, it merged that one
+    // only if the stop came after the merge: the screen shows which, where that bob
+    // stands apart from the others.
+    const int last = seed + (end - seed) / step * step;
+    if (last != end || last == seed) return last;
+    const QPoint p = bob_in_composite(last);
+    for (int f = seed; f < last; f += step) {
+        const QPoint q = bob_in_composite(f);
+        if (std::hypot(p.x() - q.x(), p.y() - q.y()) <= bob_radius() + 5) return last;
+    }
+    return mean_level(screen, p) >= 180 ? last : last - step;
+}
+
+int Scenario::check_bobs(const QImage& clip, int seed, int last_kept, int end, int step,
+                         const QString& what) {
+    // Below the frame-number band, inside the merged part of the frame.
+    const double sy = (PictureGeometry::kPicture1Height - 4) / double(pendulum_.height);
     const double band_row = std::max(8.0, std::round(pendulum_.height / 20.0));
     const int band_bottom = int(std::ceil(3 * band_row * sy)) + 2;
     QRect region = PictureGeometry::merged_region();
     region.setTop(band_bottom);
     region.adjust(2, 0, -1, -1);
     const auto blobs = bright_blobs(clip, region, 180, 60);
-    log(QStringLiteral("  %1 bright blobs in the composite").arg(blobs.size()));
+    log(QStringLiteral("  %1 bright blobs in %2").arg(blobs.size()).arg(what));
     if (blobs.size() < 3)
-        fail(QStringLiteral("the bob appears %1 times in the composite; expected several")
-                 .arg(blobs.size()));
+        fail(QStringLiteral("the bob appears %1 times in %2; expected several")
+                 .arg(blobs.size())
+                 .arg(what));
 
-    // The clipboard holds the composite as it was before the last merge: the bob of
-    // every third frame from the seed up to the one before the last.
-    const double radius = pendulum_.height / 16.0 * sy;
-    const auto where = [&](int frame) {
-        const QPointF p = clipgen::bob_position(pendulum_, frame);
-        return QPoint(int(std::lround((p.x() + 0.5) * sx - 0.5)),
-                      int(std::lround((p.y() + 0.5) * sy - 0.5)));
-    };
     std::vector<QPoint> sampled;
-    for (int f = seed_frame_; f < end_frame_; f += 3) {
-        sampled.push_back(where(f));
+    for (int f = seed; f <= last_kept; f += step) {
+        sampled.push_back(bob_in_composite(f));
         if (mean_level(clip, sampled.back()) < 180)
-            fail(QStringLiteral("frame %1's bob is missing from the composite at %2,%3")
+            fail(QStringLiteral("frame %1's bob is missing from %2 at %3,%4")
                      .arg(f)
+                     .arg(what)
                      .arg(sampled.back().x())
                      .arg(sampled.back().y()));
     }
     int absent_checked = 0;
-    for (int f = seed_frame_ + 1; f <= end_frame_; ++f) {
-        if ((f - seed_frame_) % 3 == 0 && f != end_frame_) continue;
-        const QPoint p = where(f);
+    for (int f = seed + 1; f <= end; ++f) {
+        if ((f - seed) % step == 0 && f <= last_kept) continue;
+        const QPoint p = bob_in_composite(f);
         bool apart = true;
         for (QPoint s : sampled)
-            apart = apart && std::hypot(p.x() - s.x(), p.y() - s.y()) > radius + 5;
+            apart = apart && std::hypot(p.x() - s.x(), p.y() - s.y()) > bob_radius() + 5;
         if (!apart) continue;
         ++absent_checked;
         if (mean_level(clip, p) > 120)
-            fail(QStringLiteral(
-                     "frame %1's bob is in the composite at %2,%3 but that frame was not sampled%4")
+            fail(QStringLiteral("frame %1's bob is in %2 at %3,%4 but that frame was not merged "
+                                "before it was taken")
                      .arg(f)
+                     .arg(what)
                      .arg(p.x())
-                     .arg(p.y())
-                     .arg(f == end_frame_ ? QStringLiteral(" before the clipboard copy")
-                                          : QString()));
+                     .arg(p.y()));
     }
-    log(QStringLiteral("  bobs of %1 sampled frames present, %2 unsampled places dark")
+    log(QStringLiteral("  %1: bobs of %2 sampled frames present, %3 other places dark")
+            .arg(what)
             .arg(sampled.size())
             .arg(absent_checked));
+    return int(sampled.size());
+}
+
+void Scenario::step5b_long_pace() {
+    log(QStringLiteral("step 5b: 1000 frames per step, stopped in the middle of the pace"));
+    desk_.click_at(centre(kCommand6));
+    desk_.click_at(centre(kText6));
+    desk_.key(QStringLiteral("ctrl+a"));
+    desk_.type(QStringLiteral("1000"));
+    const int from = wait_until_still(true, QStringLiteral("the clip before the run")).first;
+    const std::optional<QImage> before = desk_.clipboard_png();
+    desk_.click_at(centre(kCmdGosei));
+    const QImage seed = wait_for(QStringLiteral("the seed on the clipboard"), kLong,
+                                 [&]() -> std::optional<QImage> {
+                                     const auto image = desk_.clipboard_png();
+                                     if (image && (!before || *image != *before)) return image;
+                                     return std::nullopt;
+                                 });
+    // One frame per 300 ms: the read-out follows the steps, so the window paints while
+    // the run paces (a pace that spun would show nothing for five minutes).
+    QString last;
+    const QImage running = wait_for(
+        QStringLiteral("the read-out to follow the paced steps"), kLong,
+        [&]() -> std::optional<QImage> {
+            const QImage shot = desk_.grab();
+            const int f = readout(shot, from + 3);
+            last = QStringLiteral("read-out %1").arg(f);
+            if (f >= from + 3) return shot;
+            return std::nullopt;
+        },
+        &last);
+    save(running, QStringLiteral("long-pace"),
+         QStringLiteral("1000 frames per step: the window paints while the run paces (%1)")
+             .arg(last));
+    // Reported, not asserted: the processor time the window takes while it paces.
+    const qint64 pid = app_.processId();
+    const double cpu0 = cpu_seconds(pid);
+    QElapsedTimer span;
+    span.start();
+    QThread::msleep(1500);
+    const double cpu1 = cpu_seconds(pid);
+    log(QStringLiteral("  processor time while pacing: %1 % of one core over %2 ms")
+            .arg(100.0 * (cpu1 - cpu0) / (span.elapsed() / 1000.0), 0, 'f', 1)
+            .arg(span.elapsed()));
+
+    const QImage play_disabled = control(running, kCommand1);
+    QElapsedTimer stop_clock;
+    stop_clock.start();
+    desk_.click_at(centre(kCmdgouseistop));
+    wait_for(QStringLiteral("合成中止 to end the run within the pace (再生 enabled again)"), kLong,
+             [&]() -> std::optional<bool> {
+                 if (differing_pixels(control(desk_.grab(), kCommand1), play_disabled) > 20)
+                     return true;
+                 return std::nullopt;
+             });
+    log(QStringLiteral("  the run ended %1 ms after the click on 合成中止")
+            .arg(stop_clock.elapsed()));
+    const auto [stopped, shot] =
+        wait_until_still(true, QStringLiteral("the clip to stand after the stop"));
+    if (stopped <= from || stopped >= from + 1000)
+        fail(QStringLiteral("the run stepped from frame %1 to %2").arg(from).arg(stopped));
+    // Nothing of the interrupted cycle was merged or copied: the seed alone.
+    const std::optional<QImage> after = desk_.clipboard_png();
+    if (!after || *after != seed)
+        fail(QStringLiteral("the clipboard changed after the seed of a run stopped in its pace"));
+    // Inside the scale's frame, the composite on the screen is the seed as it was copied.
+    const QRect inside = PictureGeometry::merged_region().adjusted(3, 3, -1, -1);
+    if (differing_pixels(control(shot, PictureGeometry::picture3_inner()).copy(inside),
+                         seed.copy(inside)) > 0)
+        fail(QStringLiteral("the composite is no longer the seed after a run stopped in its pace"));
+    save(shot, QStringLiteral("long-pace-stopped"),
+         QStringLiteral("合成中止 during the pace: stepped from frame %1 to %2, composite the seed")
+             .arg(from)
+             .arg(stopped));
+    desk_.click_at(centre(kText6));
+    desk_.key(QStringLiteral("ctrl+a"));
+    desk_.type(QStringLiteral("3"));
 }
 
 void Scenario::step6_readout() {
@@ -724,6 +922,17 @@ void Scenario::step6b_priority() {
         &last);
     desk_.click_at(centre(kCommand2));
     wait_until_still(false, QStringLiteral("the two-colour clip to stand"));
+    // The seed must be the colour the rule does not keep, or the merge changes nothing
+    // and the clipboard never shows a third picture: a dim (even) frame for white
+    // priority, a bright (odd) one for black priority.
+    const auto stand_on = [&](int parity) {
+        const int at =
+            wait_until_still(false, QStringLiteral("the two-colour clip to stand")).first;
+        if (at % 2 == parity) return;
+        desk_.click_at(centre(kCommand3));
+        wait_for_frame(at + 1, false, QStringLiteral("one コマ送り to frame %1").arg(at + 1));
+    };
+    stand_on(0);
 
     // The seed and at least one merged frame (3 apart: the other colour).
     const QImage white = compose(3, QStringLiteral("colours-white"));
@@ -755,6 +964,7 @@ void Scenario::step6b_priority() {
     // Black priority from a fresh composite: the darker colour everywhere.
     desk_.click_at(centre(kOption2));
     desk_.click_at(centre(kCommand6));
+    stand_on(1);
     const QImage black = compose(3, QStringLiteral("colours-black"));
     save(black, QStringLiteral("colours-black-clipboard"),
          QStringLiteral("two-colour composite, black priority: the darker colour everywhere"));
@@ -995,6 +1205,7 @@ void Scenario::run() {
     step3b_seek();
     step4_compose();
     step5_clipboard();
+    step5b_long_pace();
     step6_readout();
     step6b_priority();
     step6c_long_clip();

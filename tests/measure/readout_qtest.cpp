@@ -30,6 +30,7 @@ class ReadoutTest : public QObject {
     void dragMeasuresAlongTheSwitches();
     void secondPressRestartsTheDrag();
     void beyondTheImageAFalseSwitchReadsNegative();
+    void boxesShowTheirValuesFromTheFirstCharacter();
 };
 
 void ReadoutTest::movingShowsThePlaceAndZeroDeltas() {
@@ -125,6 +126,31 @@ void ReadoutTest::beyondTheImageAFalseSwitchReadsNegative() {
     move(pic, {36, 276});
     QCOMPARE(f.form->Text1->text(), QString("7"));
     QCOMPARE(f.form->Text2->text(), QString("-1"));
+}
+
+void ReadoutTest::boxesShowTheirValuesFromTheFirstCharacter() {
+    FormFixture<> f;
+    QWidget* pic = f.form->Picture3->client();
+    // 70 pixels right and 50 down: a distance wider than its box.
+    press(pic, {100, 60});
+    move(pic, {170, 110}, Qt::LeftButton);
+    QCOMPARE(f.form->Text5->text(), QString("2.150581"));
+
+    // What a box shows must match the left part of the same value in a box wide enough
+    // for all of it: the leading digits stay visible, the tail is cut.
+    for (QLineEdit* box :
+         {f.form->Text1, f.form->Text2, f.form->Text3, f.form->Text4, f.form->Text5}) {
+        QLineEdit wide;
+        wide.setStyle(box->style());
+        wide.setFont(box->font());
+        wide.setPalette(box->palette());
+        wide.resize(box->width() * 4, box->height());
+        wide.setText(box->text());
+        const QImage shown = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage whole = wide.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect left(0, 0, box->width() - 6, box->height());
+        QVERIFY2(shown.copy(left) == whole.copy(left), qPrintable(box->objectName()));
+    }
 }
 
 QTEST_MAIN(ReadoutTest)

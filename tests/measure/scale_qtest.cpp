@@ -81,6 +81,7 @@ class ScaleTest : public QObject {
     void numbersStandWhereTheGeometryPutsThem();
     void toggleDrawsOnTheDisplayOverTheComposite_data();
     void toggleDrawsOnTheDisplayOverTheComposite();
+    void drawingTheScaleAgainChangesNoPixel();
 };
 
 void ScaleTest::firstScaleIsPersistentWithEveryTick() {
@@ -229,6 +230,26 @@ void ScaleTest::toggleDrawsOnTheDisplayOverTheComposite() {
     QCOMPARE(s.image(), composite);
     QCOMPARE(differences_outside(s.displayed(), composite, boxes), 0);
     check_numbers(false);
+}
+
+void ScaleTest::drawingTheScaleAgainChangesNoPixel() {
+    // Every composition cycle prints the scale again on the same places: the numbers
+    // must not grow bolder with each cycle, in the persistent image or on the display.
+    FormFixture<> f;
+    PictureSurface& s = f.form->Picture3->surface();
+    const QImage first = s.image().copy();
+    for (int cycle = 0; cycle < 3; ++cycle) f.form->draw_axes();
+    QCOMPARE(s.image(), first);
+
+    f.form->Cmd_xchange->click();
+    const QImage toggled = s.displayed().copy();
+    f.form->draw_axes();
+    QCOMPARE(s.displayed(), toggled);
+    // Printed without blending: only the background and the ink colour, nothing between.
+    QSet<QRgb> colours;
+    for (int y = H + 1; y < toggled.height(); ++y)
+        for (int x = 0; x < toggled.width(); ++x) colours.insert(toggled.pixel(x, y) & 0xffffff);
+    QCOMPARE(colours, (QSet<QRgb>{0x000000, 0xffffff}));
 }
 
 QTEST_MAIN(ScaleTest)

@@ -1,5 +1,5 @@
-// The command channel: reply buffer rules, the beep, the error text, and the
-// blank-free path form.
+// The command channel: reply buffer rules, the beep, the error text, and the one-word
+// path form, down to the real service.
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "clipgen.h"
 #include "media/module1.h"
 #include "media/service/path_codec.h"
+#include "media/service/service_fixture.h"
 #include "support/fake_media_service.h"
 #include "support/fake_platform.h"
 
@@ -62,37 +64,78 @@ TEST(MciSend, UnknownErrorCodeLeavesTheEmptyBuffer) {
     EXPECT_EQ(platform.beeps, 1);
 }
 
-TEST(CommandPath, RoundTripsOddPathsWithoutBlanks) {
+TEST(CommandPath, KeepsTheTextAndEscapesOnlyWhatSplitsACommand) {
     for (const std::string path :
          {"/tmp/plain.avi", "/tmp/with blank/clip 1.avi", "/tmp/振り子/実験.avi",
-          "/tmp/100%/a%20b.avi", "/tmp/tab\there", "/tmp/\x7f\x01"}) {
+          "/tmp/100%/a%20b.avi", "/tmp/tab\there", "/tmp/\x7f\x01\n\r", "/tmp/\"quoted\" 'too'"}) {
         const std::string encoded = media::encode_command_path(path);
-        EXPECT_EQ(encoded.find(' '), std::string::npos) << encoded;
-        for (unsigned char c : encoded) EXPECT_TRUE(c > 0x20 && c < 0x7f) << encoded;
+        for (unsigned char c : encoded) EXPECT_TRUE(c > 0x20 && c != 0x7f) << encoded;
         EXPECT_EQ(media::decode_command_path(encoded), path);
     }
-    EXPECT_EQ(media::encode_command_path("/tmp/plain.avi"), "/tmp/plain.avi");
+    EXPECT_EQ(media::encode_command_path("/tmp/振り子/実験.avi"), "/tmp/振り子/実験.avi");
+    EXPECT_EQ(media::encode_command_path("/a b/100%\t\"x\".avi"), "/a%20b/100%25%09\"x\".avi");
+    // Forms that escape every byte still name the same file.
+    EXPECT_EQ(media::decode_command_path("/tmp/%E6%8C%AF%E3%82%8A%E5%AD%90"), "/tmp/振り子");
     EXPECT_FALSE(media::decode_command_path("/tmp/bad%2"));
     EXPECT_FALSE(media::decode_command_path("/tmp/bad%zz"));
 }
 
-TEST(ShortPath, GivesTheBlankFreeFormOfAnExistingFileAndEmptyOtherwise) {
+TEST(ShortPath, OpensAnyPathTheFileSystemTakesInTheWindowsFormAndTheTypedOnes) {
+    // Several hundred Japanese characters with blanks, '%' and quotes: three times too
+    // long for 255 bytes once every byte of a character is escaped.
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("振り子 の 実験 100%.avi"));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
-    const QString form = Module1::short_path(path);
-    ASSERT_FALSE(form.isEmpty());
-    EXPECT_FALSE(form.contains(' '));
-    EXPECT_EQ(media::decode_command_path(form.toStdString()), QFile::encodeName(path).toStdString());
-    EXPECT_EQ(Module1::short_path(dir.filePath("missing.avi")), "");
-    EXPECT_EQ(Module1::short_path(""), "");
-    // A form that would not fit the 256-byte buffer is empty, as for a missing file.
-    const QString deep = dir.filePath(QString(60, QChar(0x632F)));  // 60 x 振 = 540 bytes encoded
-    QFile g(deep);
-    if (g.open(QIODevice::WriteOnly)) {
-        g.close();
-        EXPECT_EQ(Module1::short_path(deep), "");
+    QString folder = dir.path();
+    for (const QString& part :
+         {QStringLiteral("振り子実験データ"), QStringLiteral("令和六年度 第三学年"),
+          QStringLiteral("物理基礎 100% \"周期\" と '振幅'"),
+          QStringLiteral("長い名前の振り子の周期測定").repeated(6),
+          QStringLiteral("振り子の等時性を確かめる").repeated(6)}) {
+        folder += QLatin1Char('/') + part;
+        ASSERT_TRUE(QDir().mkpath(folder));
     }
+    const QString path =
+        folder + "/" + QStringLiteral("振り子の周期測定の動画").repeated(7) + ".avi";
+    const std::string bytes = QFile::encodeName(path).toStdString();
+    ASSERT_GT(path.size(), 250);
+    clipgen::ClipOptions clip;
+    clip.path = bytes;
+    clip.width = 64;
+    clip.height = 48;
+    clip.frames = 8;
+    ASSERT_EQ(clipgen::write_clip(clip), std::nullopt);
+
+    media::testing::ServiceHarness harness;
+    FakePlatform platform;
+    Module1 m(harness.service, platform);
+    const QString form = Module1::short_path(path);
+    EXPECT_FALSE(form.contains(' '));
+    EXPECT_LT(form.toUtf8().size(), qsizetype(bytes.size()) + 40);  // three bytes a character
+    QString reply;
+    EXPECT_EQ(m.mci_send("open " + form + " alias avfile", reply), 0) << reply.toStdString();
+    m.mci_send("status avfile length", reply);
+    EXPECT_EQ(reply, "8");
+    EXPECT_EQ(m.mci_send("close avfile", reply), 0);
+
+    // What a user types into tambrel-mci (the text as it is, %20 for blanks) and the form
+    // that escaped every byte outside printable ASCII open the same file.
+    std::string typed, every_byte;
+    for (const unsigned char c : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        typed += c == ' ' || c == '%' ? std::string(hex) : std::string(1, char(c));
+        every_byte +=
+            c <= 0x20 || c >= 0x7f || c == '%' ? std::string(hex) : std::string(1, char(c));
+    }
+    for (const std::string& word : {typed, every_byte}) {
+        EXPECT_EQ(harness.send("open " + word + " alias avfile").rc, 0) << word;
+        EXPECT_EQ(harness.send("close avfile").rc, 0);
+    }
+
+    // A file that is not there is named all the same, and the service says why.
+    const QString missing = folder + QStringLiteral("/ない ファイル.avi");
+    EXPECT_EQ(media::decode_command_path(Module1::short_path(missing).toStdString()),
+              QFile::encodeName(missing).toStdString());
+    EXPECT_EQ(m.mci_send("open " + Module1::short_path(missing) + " alias avfile", reply),
+              int32_t(media::MediaError::FileNotFound));
+    EXPECT_EQ(Module1::short_path(""), "");
 }

@@ -11,12 +11,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <set>
 
 #include "app/clip_sources.h"
+#include "media/service/path_codec.h"
 #include "support/form_fixture.h"
 
 using namespace tambrel;
@@ -192,31 +194,79 @@ class ClipHandlersTest : public QObject {
         QCOMPARE(w.Picture3->surface().point(10, 10), kWhite);
     }
 
-    void anUnopenableFileShowsTheServiceTextAndWhatOpens() {
+    void anUnopenableFileIsNamedAndTheReadOutFallsSilent() {
         Fixture f;
         Form1& w = *f.form;
         f.open(f.make("one.avi"));
+        f.service.position = 12;
+        QMetaObject::invokeMethod(w.Timer1, "timeout");
         const int beeps = f.platform.beeps;
-        f.open(f.make("bad.avi"));
+        const QString bad = f.make("bad.avi");
+        f.open(bad);
         QCOMPARE(f.platform.beeps, beeps + 1);  // the refused open only
         QCOMPARE(f.platform.messages.size(), size_t(1));
-        QCOMPARE(f.platform.messages[0].text,
-                 QStringLiteral("The file cannot be played.\n開くことができるのは MP4、MOV、MKV、"
-                                "WebM、MTS/TS、MPG、WMV、AVI の動画ファイルです。"));
+        const QString message = f.platform.messages[0].text;
+        QVERIFY2(message.contains(bad) && message.contains("The file cannot be played.") &&
+                     message.endsWith(QStringLiteral("開くことができるのは MP4、MOV、MKV、"
+                                                     "WebM、MTS/TS、MPG、WMV、AVI の動画ファイルです。")),
+                 qPrintable(message));
         QVERIFY(f.platform.messages[0].stop_icon);
         QVERIFY(!f.service.open);
-        QVERIFY(w.Label1->text().endsWith("one.avi"));  // left as it was
         QCOMPARE(f.service.count("put avfile destination at 0 0  316 236"), 1);
+
+        // The first clip is gone: nothing names it, and the read-out asks nothing.
+        QVERIFY(w.Label1->text().isEmpty());
+        QVERIFY(!w.Timer1->isActive());
+        QCOMPARE(w.label2_caption(), QStringLiteral("フレーム\n\r    なし"));
+        const size_t sent = f.service.commands.size();
+        for (int tick = 0; tick < 18; ++tick) QMetaObject::invokeMethod(w.Timer1, "timeout");
+        QCOMPARE(f.service.commands.size(), sent);
+        QCOMPARE(f.platform.beeps, beeps + 1);
+
+        // A seek switches the read-out on again whatever is open; with no clip its first
+        // tick switches it off without asking.
+        QTest::mouseClick(w.Command1, Qt::LeftButton);  // beeps twice, enables the bar
+        w.HScroll1->setSliderDown(true);
+        w.HScroll1->setSliderPosition(5);
+        w.HScroll1->setSliderDown(false);
+        QVERIFY(w.Timer1->isActive());
+        const int after_seek = f.platform.beeps;
+        QMetaObject::invokeMethod(w.Timer1, "timeout");
+        QCOMPARE(f.platform.beeps, after_seek);
+        QVERIFY(!w.Timer1->isActive());
+        QCOMPARE(f.service.count("status avfile position"), 1);  // the tick before the failure
     }
 
-    void aPathWithBlanksAndJapaneseOpensThroughItsShortForm() {
+    void anyPathTheFileSystemTakesOpens() {
+        // Several hundred Japanese characters, blanks, '%' and quotes: far beyond 255
+        // bytes once every byte of a character is escaped.
         Fixture f;
-        const QString path = f.make(QStringLiteral("振り子 実験 1.avi"));
+        QString relative;
+        for (const QString& part :
+             {QStringLiteral("振り子実験データ"), QStringLiteral("令和六年度 第三学年"),
+              QStringLiteral("物理基礎 100% \"周期\" と '振幅'"),
+              QStringLiteral("長い名前の振り子の周期測定").repeated(6),
+              QStringLiteral("振り子の等時性を確かめる").repeated(6)}) {
+            relative += part + QLatin1Char('/');
+            QVERIFY(QDir(f.dir.path()).mkpath(relative));
+        }
+        const QString path =
+            f.make(relative + QStringLiteral("振り子の周期測定の動画").repeated(7) + ".avi");
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(path.size() > 250 && QFile::encodeName(path).size() > 600);
         f.open(path);
-        QCOMPARE(f.form->Label1->text(), path);
-        const std::string open = f.service.commands[1];
-        QVERIFY(open.find(' ', 5) == open.find(" alias avfile"));
+
         QVERIFY(f.service.open);
+        QCOMPARE(f.form->Label1->text(), path);
+        QVERIFY(f.platform.messages.empty());
+        const std::string open = f.service.commands[1];
+        const std::string tail = " alias avfile style child parent ";
+        QCOMPARE(open.rfind("open ", 0), size_t(0));
+        const std::string word = open.substr(5, open.find(tail) - 5);
+        QCOMPARE(word.find(' '), std::string::npos);
+        QCOMPARE(media::decode_command_path(word), QFile::encodeName(path).toStdString());
+        // The characters travel as they are: three bytes each, not nine.
+        QVERIFY(word.size() < size_t(QFile::encodeName(path).size()) + 40);
     }
 
     // A picture that is not 4:3 keeps its proportions in Picture1, in the frames the run
@@ -392,6 +442,7 @@ class ClipHandlersTest : public QObject {
         QCOMPARE(f.platform.beeps, beeps);
         QVERIFY(!w.Timer1->isActive());
         QVERIFY(w.Label1->text().isEmpty());
+        QCOMPARE(w.label2_caption(), QStringLiteral("フレーム\n\r    なし"));
         QVERIFY(w.Command1->isEnabled());
         w.mnuclose->trigger();
         QCOMPARE(f.platform.beeps, beeps + 1);
@@ -459,6 +510,31 @@ class ClipHandlersTest : public QObject {
         w.HScroll1->setSliderPosition(0);
         w.HScroll1->setSliderDown(false);
         QCOMPARE(f.service.commands, std::vector<std::string>{"seek avfile to  0"});
+    }
+
+    void holdingTheThumbWhileTheTickMovesItSendsNoSeek() {
+        Fixture f;
+        Form1& w = *f.form;
+        f.open(f.make("one.avi"));
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        f.service.commands.clear();
+        // The user holds the thumb while the clip plays; each tick moves the bar, which
+        // Qt reports as a thumb move while it is held.
+        QSignalSpy moved(w.HScroll1, &QScrollBar::sliderMoved);
+        w.HScroll1->setSliderDown(true);
+        for (const int position : {57, 58, 59}) {
+            f.service.position = position;
+            QMetaObject::invokeMethod(w.Timer1, "timeout");
+        }
+        QCOMPARE(moved.count(), 3);
+        QCOMPARE(w.HScroll1->value(), 59);
+        w.HScroll1->setSliderDown(false);
+        QCOMPARE(f.service.commands, std::vector<std::string>(3, "status avfile position"));
+        // Moving the held thumb is still a seek.
+        w.HScroll1->setSliderDown(true);
+        w.HScroll1->setSliderPosition(80);
+        w.HScroll1->setSliderDown(false);
+        QCOMPARE(f.service.commands.back(), std::string("seek avfile to  80"));
     }
 
     void tickShowsThePositionReplyAsReceived() {

@@ -1,7 +1,7 @@
 #pragma once
 // A platform for tests: counts beeps, records message boxes, answers the file dialog
 // from a script, keeps the clipboard in memory, and has a clock that moves only when
-// told (or by a fixed amount at every read, so busy-waits end).
+// told, by each wait, or by a fixed amount at every read.
 
 #include <QImage>
 #include <QStringList>
@@ -35,6 +35,10 @@ public:
     int yields = 0;
     // Runs inside each yield (the nested handlers of a test), with the yield's number.
     std::function<void(int)> on_yield;
+    int waits = 0;
+    // Runs inside each wait, after the clock has moved on by the time waited, with the
+    // wait's number.
+    std::function<void(int)> on_wait;
     bool ended = false;
 
     void beep() override { ++beeps; }
@@ -70,6 +74,11 @@ public:
     void yield() override {
         ++yields;
         if (on_yield) on_yield(yields);
+    }
+    void wait(int32_t ms) override {
+        ++waits;
+        now_ms += ms;
+        if (on_wait) on_wait(waits);
     }
     void end_program() override { ended = true; }
     bool ending() const override { return ended; }

@@ -3,8 +3,9 @@
 // and the reply, or the error text after a failure. Blank lines are skipped.
 // The exit status is 0 when every command succeeded, 1 otherwise, 2 for a bad option.
 //
-// Paths in open commands use the blank-free form: blanks, '%' and control bytes written
-// as %XX. No video window is made (there is no parent window here).
+// A path in an open command is one word: typed as it is (Japanese and all), with
+// blanks, '%' and control bytes written as %XX ("%20" for a blank). No video window is
+// made (there is no parent window here).
 //
 // Standard error stays quiet unless --verbose: a client that reads only the answers
 // must never block on a full error pipe.

@@ -17,7 +17,7 @@ std::string encode_command_path(std::string_view path) {
     out.reserve(path.size());
     for (const char ch : path) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c >= 0x7f || c == '%') {
+        if (c <= 0x20 || c == 0x7f || c == '%') {
             out += '%';
             out += kHex[c >> 4];
             out += kHex[c & 15];

@@ -1,7 +1,9 @@
 #pragma once
-// The blank-free form of a file path carried inside a media command. Bytes that would
-// break the command or are not plain ASCII (blank, '%', controls, bytes >= 0x7f) are
-// written as %XX; decoding reverses it, so every path maps back to exactly itself.
+// The one-word form of a file path carried inside a media command. The path stays as
+// it is (UTF-8 text, so a Japanese character costs three bytes, not nine); only the
+// bytes that would end or split the word or the command are written as %XX: blanks,
+// '%' and control bytes. Decoding takes %XX for any byte, so forms that escape more
+// (as earlier versions wrote them) still name the same file.
 
 #include <optional>
 #include <string>
