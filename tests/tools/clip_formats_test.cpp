@@ -178,7 +178,7 @@ class SdrFromHdr {
             inputs->filter_ctx = sink_;
             ok = avfilter_graph_parse_ptr(
                      graph_.get(),
-                     "zscale=primaries=709:transfer=709:matrix=709:range=full:npl=100,format=gbrp",
+                     "zscale=primaries=709:transfer=709:matrix=709:range=full:npl=203,format=gbrp",
                      &inputs, &outputs, nullptr) >= 0 &&
                  avfilter_graph_config(graph_.get(), nullptr) >= 0;
         }
@@ -247,7 +247,7 @@ TEST_P(ClipFormats, DecodeToEveryFrameUprightSquareAndOnTimeWithTheirSideData) {
             const AVFrameSideData* light =
                 av_frame_get_side_data(d.frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL);
             ASSERT_NE(light, nullptr);
-            EXPECT_EQ(reinterpret_cast<const AVContentLightMetadata*>(light->data)->MaxCLL, 100u);
+            EXPECT_EQ(reinterpret_cast<const AVContentLightMetadata*>(light->data)->MaxCLL, 203u);
             EXPECT_NE(av_frame_get_side_data(d.frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA),
                       nullptr);
         }

@@ -63,11 +63,11 @@ enum class Container { Avi, Mp4, M4v, Mov, ThreeGp, Matroska, WebM, MpegTs, M2ts
 enum class Motion { Bob, Pendulum, Linear, Fall };
 
 // Transfer of the stored video. Hlg and Pq: BT.2020, 10-bit 4:2:0 limited range, made from
-// the SDR render (read as BT.709) with libavfilter's zscale, SDR white at zscale's nominal
-// peak luminance, 100 cd/m^2 (FFmpeg's reference white). zscale back to BT.709 with the
-// same peak (npl=100) gives the render again within coding error (clip_formats_test does).
+// the SDR render (read as BT.709) with libavfilter's zscale, SDR white at 203 cd/m^2, HDR's
+// reference white (ITU-R BT.2408; zscale's npl=203). zscale back to BT.709 with the same
+// npl gives the render again within coding error (clip_formats_test does).
 // PQ in HEVC also carries HDR10's mastering display (BT.2020, 1000 cd/m^2) and content
-// light level (MaxCLL 100, MaxFALL 40) SEI, which the decoder hands out as frame side data,
+// light level (MaxCLL 203, MaxFALL 40) SEI, which the decoder hands out as frame side data,
 // so a tone mapper that takes the peak from the frames keeps SDR white white.
 enum class Transfer { Sdr, Hlg, Pq };
 

@@ -44,12 +44,12 @@ std::optional<std::string> HdrFilter::open(int width, int height, Transfer trans
                                       nullptr, nullptr, filter->graph_.get());
     if (rc < 0) return "cannot set up the HDR filter sink: " + av_error(rc);
 
-    // SDR white at zscale's nominal peak luminance (npl, 100 cd/m^2), which is also the
-    // reference white of FFmpeg's tonemap filter.
+    // SDR white at 203 cd/m^2, HDR's reference (diffuse) white (ITU-R BT.2408), as phones
+    // grade it: zscale's nominal peak luminance (npl) names the level of linear 1.0.
     const char* curve = transfer == Transfer::Hlg ? "arib-std-b67" : "smpte2084";
     const std::string chain = std::string("zscale=rangein=full:primariesin=709:transferin=709:") +
                               "primaries=2020:transfer=" + curve +
-                              ":matrix=2020_ncl:range=limited:npl=100,format=yuv420p10le";
+                              ":matrix=2020_ncl:range=limited:npl=203,format=yuv420p10le";
     AVFilterInOut* outputs = avfilter_inout_alloc();
     AVFilterInOut* inputs = avfilter_inout_alloc();
     if (outputs == nullptr || inputs == nullptr) {

@@ -100,9 +100,9 @@ std::string x265_params(const ClipOptions& options) {
                          ":min-keyint=" + std::to_string(options.keyframe_interval);
     if (options.transfer == Transfer::Pq)
         // HDR10 as phones write it: mastering display (BT.2020 primaries, D65, 1000 and
-        // 0.0001 cd/m^2) and a content light level matching the picture (SDR white, 100).
+        // 0.0001 cd/m^2) and a content light level matching the picture (SDR white, 203).
         params +=
-            ":hdr10=1:max-cll=100,40:master-display=G(8500,39850)B(6550,2300)R(35400,14600)"
+            ":hdr10=1:max-cll=203,40:master-display=G(8500,39850)B(6550,2300)R(35400,14600)"
             "WP(15635,16450)L(10000000,1)";
     return params;
 }

@@ -98,7 +98,8 @@ Orientation orientation_from_matrix(const int32_t matrix[9]) {
     int32_t m[9];
     std::memcpy(m, matrix, sizeof m);
     Orientation o;
-    // A negative determinant holds a mirror image: take it out, then read the turn.
+    // A negative determinant holds a mirror image, made after the turn (the matrix's
+    // first column negated): take it out, then read the turn.
     const double det = static_cast<double>(m[0]) * m[4] - static_cast<double>(m[1]) * m[3];
     if (det < 0) {
         o.mirrored = true;
@@ -298,9 +299,9 @@ MediaError PicturePipeline::draw(const AVFrame& f, Orientation orientation, QIma
         hdr ? convert_hdr(f, picture)
             : convert_sdr(f, picture.bits(), static_cast<int>(picture.bytesPerLine()), coded);
     if (e != MediaError::None) return e;
-    if (orientation.mirrored) picture = picture.mirrored(true, false);
     if (orientation.quarter_turns)
         picture = picture.transformed(QTransform().rotate(90.0 * orientation.quarter_turns));
+    if (orientation.mirrored) picture = picture.mirrored(true, false);
     if (picture.size() != dest.size()) return MediaError::DecodeFailed;
 
     const QImage part =

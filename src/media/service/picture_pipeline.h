@@ -13,8 +13,8 @@
 
 namespace tambrel::media {
 
-// How a coded picture becomes upright: mirrored left to right first (if so), then
-// turned clockwise by quarter turns.
+// How a coded picture becomes upright: turned clockwise by quarter turns, then mirrored
+// left to right (if so; a front camera's picture).
 struct Orientation {
     int quarter_turns = 0;  // 0 .. 3
     bool mirrored = false;

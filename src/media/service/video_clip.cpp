@@ -117,6 +117,28 @@ size_t picture_bytes(const AVCodecParameters& par) {
     return static_cast<size_t>(par.width) * static_cast<size_t>(par.height) * 8;
 }
 
+// Whether every picture shown carries a presentation stamp of its own.
+bool stamps_usable(const std::vector<PacketInfo>& packets) {
+    std::vector<int64_t> stamps;
+    stamps.reserve(packets.size());
+    for (const PacketInfo& p : packets) {
+        if (p.discard) continue;
+        if (p.pts == PacketInfo::kNoTime) return false;
+        stamps.push_back(p.pts);
+    }
+    std::sort(stamps.begin(), stamps.end());
+    return std::adjacent_find(stamps.begin(), stamps.end()) == stamps.end();
+}
+
+// The picture coding type of an MPEG-1/2 video packet (1 I, 2 P, 3 B, 4 D) from its
+// picture header (start code 00 00 01 00); 0 when the packet holds none.
+int mpeg12_picture_type(const uint8_t* data, int size) {
+    for (int i = 0; i + 5 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0)
+            return (data[i + 5] >> 3) & 7;
+    return 0;
+}
+
 }  // namespace
 
 struct VideoClip::Impl {
@@ -137,7 +159,18 @@ struct VideoClip::Impl {
     bool by_slot = true;
     SeekBy seek_by = SeekBy::Dts;
     std::vector<int64_t> frame_pts;  // presentation stamp of each frame (not for AVI)
-    double capture = 0;              // frames per second as filmed; 0: as the frame rate
+    AVRational stamp_unit{1, 25};    // what one unit of frame_pts lasts
+    // MPEG-1/2 video in a stream that stamps only some pictures (program streams): frames
+    // are numbered from the pictures' types in decode order, and each packet's number
+    // rides through the decoder with it. A start point is found again by counting
+    // packets from the last one with a byte position of its own.
+    bool by_decode_order = false;
+    std::vector<int64_t> decode_number;  // per video packet in decode order: its frame, or -1
+    std::vector<int64_t> decode_pos;     // its byte position; -1 when it shares a PES
+    std::vector<int> decode_type;        // its picture coding type
+    int64_t cursor = -1;                 // decode index of the last packet read; -1: not yet
+    int64_t anchor = 0;                  // where the last seek landed, in decode order
+    double capture = 0;                  // frames per second as filmed; 0: as the frame rate
     Orientation orientation;
     PicturePipeline pipelines[2];
     // After a seek by stamp or byte position, packets before the start point are passed
@@ -206,11 +239,14 @@ struct VideoClip::Impl {
     int64_t display_of(const AVFrame& f) const;
     int64_t number_of(const AVPacket& p) const;
     bool is_start(const AVPacket& p) const;
+    bool counted_in_order();
     // The steps of opening, each with its own bound.
     bool open_container(const std::string& path);
     bool choose_stream(const AVCodec*& codec);
     bool index_slots(int64_t file_size);
     bool index_stamps();
+    bool index_decode_order(const std::vector<PacketInfo>& packets,
+                            const std::vector<int>& picture_types);
     MediaError reserve_working_set(const AVCodec* codec);
     bool open_decoder(const AVCodec* codec);
     bool first_picture();
@@ -220,7 +256,17 @@ struct VideoClip::Impl {
 };
 
 MediaError VideoClip::Impl::start_run(const IndexEntry& k) {
-    const int r = !by_slot && seek_by == SeekBy::Byte
+    if (by_decode_order) {
+        anchor = std::clamp<int64_t>(k.stamp, 0, static_cast<int64_t>(decode_pos.size()) - 1);
+        while (anchor > 0 && (decode_pos[static_cast<size_t>(anchor)] < 0 ||
+                              decode_type[static_cast<size_t>(anchor)] == 0))
+            --anchor;
+        cursor = -1;
+    }
+    const int r = by_decode_order
+                      ? av_seek_frame(fmt.get(), vs, decode_pos[static_cast<size_t>(anchor)],
+                                      AVSEEK_FLAG_BYTE)
+                  : !by_slot && seek_by == SeekBy::Byte
                       ? av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BYTE)
                       : av_seek_frame(fmt.get(), vs, k.stamp, AVSEEK_FLAG_BACKWARD);
     positioned = false;
@@ -250,6 +296,12 @@ MediaError VideoClip::Impl::start_run(const IndexEntry& k) {
 
 int64_t VideoClip::Impl::number_of(const AVPacket& p) const {
     if (by_slot) return p.dts;
+    if (by_decode_order) {
+        const int64_t n = cursor >= 0 && cursor < static_cast<int64_t>(decode_number.size())
+                              ? decode_number[static_cast<size_t>(cursor)]
+                              : -1;
+        return n >= 0 ? n : AV_NOPTS_VALUE;
+    }
     if (p.pts == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
     const auto it = std::lower_bound(frame_pts.begin(), frame_pts.end(), p.pts);
     if (it == frame_pts.end() || *it != p.pts) return AV_NOPTS_VALUE;
@@ -269,11 +321,32 @@ bool VideoClip::Impl::is_start(const AVPacket& p) const {
     return true;
 }
 
+// Decode order: finds the packet the seek landed on, then counts packets up to the start
+// point; true when the packet just read is to be decoded.
+bool VideoClip::Impl::counted_in_order() {
+    if (cursor < 0) {
+        // A seek into a PES may first give the rest of the picture before it, which has
+        // no picture header; the first packet with one is the anchor.
+        const auto a = static_cast<size_t>(anchor);
+        if (a >= decode_type.size() || mpeg12_picture_type(pkt->data, pkt->size) != decode_type[a])
+            return false;
+        cursor = anchor;
+    } else {
+        ++cursor;
+    }
+    if (!awaiting_start) return true;
+    if (cursor < start_stamp) return false;
+    awaiting_start = false;
+    return true;
+}
+
 int VideoClip::Impl::read_video_packet() {
     for (int skipped = 0; skipped < kMaxForeignPackets; ++skipped) {
         const int r = av_read_frame(fmt.get(), pkt.get());
         if (r < 0) return r;
-        if (pkt->stream_index == vs) {
+        if (pkt->stream_index == vs && by_decode_order) {
+            if (pkt->size > 0 && counted_in_order()) return 0;
+        } else if (pkt->stream_index == vs) {
             if (!awaiting_start) return 0;
             if (is_start(*pkt)) {
                 awaiting_start = false;
@@ -291,6 +364,7 @@ bool VideoClip::Impl::send_to_decoder(AVPacket* p) {
         decoder_eof_sent = true;
     }
     const int64_t slot = p ? number_of(*p) : AV_NOPTS_VALUE;
+    if (by_decode_order) dec->reordered_opaque = slot == AV_NOPTS_VALUE ? -1 : slot;
     const int r = avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
@@ -405,6 +479,9 @@ VideoClip::Impl::Got VideoClip::Impl::receive(FramePtr& out, int64_t packet_limi
 }
 
 int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
+    if (by_decode_order)
+        return f.reordered_opaque >= 0 && f.reordered_opaque < index.length() ? f.reordered_opaque
+                                                                              : -1;
     if (!by_slot) {
         // A picture whose stamp names no frame (one never shown) comes out as -1.
         const int64_t ts = f.pts != AV_NOPTS_VALUE ? f.pts : f.best_effort_timestamp;
@@ -646,11 +723,6 @@ bool VideoClip::Impl::choose_stream(const AVCodec*& codec) {
             palette = header_palette(*par);
         // One slot of the stream lasts one time-base unit.
         frame_duration = time_base;
-    } else {
-        AVRational rate = st->avg_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0) rate = {25, 1};
-        frame_duration = av_inv_q(rate);
     }
     pkt.reset(av_packet_alloc());
     work.reset(av_frame_alloc());
@@ -740,6 +812,9 @@ bool VideoClip::Impl::index_stamps() {
         source->skip_unread(std::move(merged));
     }
     std::vector<PacketInfo> packets;
+    const bool mpeg12 = st->codecpar->codec_id == AV_CODEC_ID_MPEG1VIDEO ||
+                        st->codecpar->codec_id == AV_CODEC_ID_MPEG2VIDEO;
+    std::vector<int> picture_types;
     for (int64_t count = 0; count < kMaxScannedPackets; ++count) {
         const int r = read_video_packet();
         if (r < 0) {
@@ -752,10 +827,14 @@ bool VideoClip::Impl::index_stamps() {
         p.pos = pkt->pos;
         p.key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
         p.discard = (pkt->flags & AV_PKT_FLAG_DISCARD) != 0;
-        if (pkt->size > 0) packets.push_back(p);
+        if (pkt->size > 0) {
+            packets.push_back(p);
+            if (mpeg12) picture_types.push_back(mpeg12_picture_type(pkt->data, pkt->size));
+        }
         av_packet_unref(pkt.get());
     }
     source->read_everything();
+    if (mpeg12 && !stamps_usable(packets)) return index_decode_order(packets, picture_types);
     // A stream that never reorders shows its packets in the order they come.
     const bool reorders = st->codecpar->video_delay > 0;
     // Byte positions are needed at the start points only.
@@ -767,6 +846,68 @@ bool VideoClip::Impl::index_stamps() {
         qWarning("media: %zu packets without a time left out", presentation.untimed);
     index = std::move(presentation.index);
     frame_pts = std::move(presentation.pts);
+    stamp_unit = time_base;
+    // The nominal rate: the container's where it agrees with the frames' own average
+    // (it keeps exact fractions such as 30000/1001), the average where the container
+    // states none or a guess (Matroska with a variable rate).
+    const double span =
+        frame_pts.size() > 1
+            ? static_cast<double>(frame_pts.back() - frame_pts.front()) * av_q2d(time_base)
+            : 0;
+    const double average = span > 0 ? static_cast<double>(frame_pts.size() - 1) / span : 0;
+    const AVRational stated = st->avg_frame_rate;
+    if (stated.num > 0 && stated.den > 0 &&
+        (average == 0 || std::abs(av_q2d(stated) / average - 1) < 0.01))
+        frame_duration = av_inv_q(stated);
+    else if (average > 0)
+        frame_duration = av_inv_q(av_d2q(average, 1'000'000));
+    else
+        frame_duration = {1, 25};
+    return !index.empty();
+}
+
+bool VideoClip::Impl::index_decode_order(const std::vector<PacketInfo>& packets,
+                                         const std::vector<int>& picture_types) {
+    const AVStream* st = fmt->streams[vs];
+    // One reordering picture at most: a B picture is shown as it comes, an I or P picture
+    // when the next I or P picture comes (or at the end).
+    std::vector<int64_t> rank(packets.size(), -1);
+    int64_t next = 0;
+    std::optional<size_t> held;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (picture_types[i] == 3) {
+            rank[i] = next++;
+        } else if (picture_types[i] != 0) {
+            if (held) rank[*held] = next++;
+            held = i;
+        }
+    }
+    if (held) rank[*held] = next++;
+    std::vector<PacketInfo> ordered(packets.size());
+    decode_pos.resize(packets.size());
+    decode_type = picture_types;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ordered[i].pts = rank[i] >= 0 ? rank[i] : PacketInfo::kNoTime;
+        ordered[i].pos = static_cast<int64_t>(i);  // the start point is a decode index
+        ordered[i].key = picture_types[i] == 1;
+        // A PES holding several pictures gives its position to the first only.
+        decode_pos[i] = i > 0 && packets[i].pos == packets[i - 1].pos ? -1 : packets[i].pos;
+    }
+    if (decode_pos.empty() || decode_pos[0] < 0) return false;
+    PresentationIndex presentation = presentation_index(ordered, SeekBy::Byte, false);
+    decode_number.assign(packets.size(), -1);
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (rank[i] >= 0)
+            if (const auto n = presentation.frame_of(rank[i])) decode_number[i] = *n;
+    index = std::move(presentation.index);
+    frame_pts = std::move(presentation.pts);
+    by_decode_order = true;
+    // The pictures follow one another at the stream's rate.
+    AVRational rate = st->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = {25, 1};
+    frame_duration = stamp_unit = av_inv_q(rate);
+    qWarning("media: pictures without their own times: numbered by their order");
     return !index.empty();
 }
 
@@ -824,7 +965,13 @@ bool VideoClip::Impl::open_decoder(const AVCodec* codec) {
     dec->thread_type = by_slot ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
     dec->thread_count = by_slot ? 0 : threads;
     dec->max_pixels = kMaxFramePixels;
-    dec->get_buffer2 = cleared_buffer;
+    dec->get_buffer2 = cleared_buffer;  // safe on any thread: it only allocates and clears
+#if FF_API_THREAD_SAFE_CALLBACKS
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    dec->thread_safe_callbacks = 1;  // still asked for by this libavcodec's frame threads
+#pragma GCC diagnostic pop
+#endif
     if (const int r = avcodec_open2(dec.get(), codec, nullptr); r < 0) {
         warn_av("opening the decoder", r);
         return false;
@@ -927,7 +1074,7 @@ int64_t VideoClip::time_ns(int64_t n) const {
     if (d_->frame_pts.empty()) return 0;
     n = std::clamp<int64_t>(n, 0, static_cast<int64_t>(d_->frame_pts.size()) - 1);
     return av_rescale_q_rnd(d_->frame_pts[static_cast<size_t>(n)] - d_->frame_pts.front(),
-                            d_->time_base, ns,
+                            d_->stamp_unit, ns,
                             static_cast<AVRounding>(AV_ROUND_UP | AV_ROUND_PASS_MINMAX));
 }
 
