@@ -11,6 +11,7 @@
 #include "core/handles.h"
 #include "core/picture_box.h"
 #include "core/platform.h"
+#include "media/command_tap.h"
 #include "media/module1.h"
 #include "media/service/media_service.h"
 
@@ -26,6 +27,8 @@ class QScrollBar;
 class QTimer;
 
 namespace tambrel {
+
+class Worksheet;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -132,6 +135,9 @@ public:
     void Picture2_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
 
     Platform& platform() { return platform_; }
+    // Calibration, time, recorded points and saving: the 測定 menu, the new ﾌｧｲﾙ items
+    // and the status bar.
+    Worksheet* worksheet() const { return worksheet_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -146,10 +152,12 @@ private:
     void connect_events();
 
     Platform& platform_;
+    CommandTap tap_;  // between Module1 and the service: the worksheet sees the commands
     Module1 module1_;
     HandleTable& handles_;
     QWidget* client_;
     QString label2_caption_;
+    Worksheet* worksheet_ = nullptr;
 };
 
 }  // namespace tambrel

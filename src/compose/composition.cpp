@@ -13,6 +13,7 @@
 #include "app/form1.h"
 #include "compose/blend.h"
 #include "core/numbers.h"
+#include "measure/worksheet.h"
 
 namespace tambrel {
 
@@ -98,6 +99,7 @@ void Form1::CmdGosei_Click() {
     Cmd_Reserve->setEnabled(false);
     gosei_running = -1;
     const int16_t n = *steps;
+    worksheet_->run_started(n);
     CmdGosei->setEnabled(false);
     Picture3->surface().set_auto_redraw(true);
 
@@ -115,6 +117,7 @@ void Form1::CmdGosei_Click() {
             ++gosei_fresh;
             mci_send(QStringLiteral("stop avfile"), reply);
             mci_send(update_command(Picture3->hdc()), reply);
+            worksheet_->seeded();
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
         } else {
@@ -126,6 +129,7 @@ void Form1::CmdGosei_Click() {
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
             blend_pass();
+            worksheet_->merged();
             ProgressBar1->setVisible(false);
         }
         draw_axes();
