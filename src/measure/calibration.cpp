@@ -40,14 +40,18 @@ double Calibration::per_pixel_y() const { return per_pixel_ ? per_pixel_->y : 1.
 
 Readout Calibration::apply(const Readout& in_ticks) const {
     if (!per_pixel_) return in_ticks;
-    Readout r = in_ticks;
+    const double scale = std::pow(10.0, decimals_for(std::min(per_pixel_->x, per_pixel_->y)));
+    const auto rounded = [scale](double v) {
+        return static_cast<float>(std::round(v * scale) / scale);
+    };
     const double ax = tick_x(), ay = tick_y();
-    r.x = static_cast<float>(in_ticks.x * ax);
-    r.y = static_cast<float>(in_ticks.y * ay);
     const double dx = in_ticks.dx * ax, dy = in_ticks.dy * ay;
-    r.dx = static_cast<float>(dx);
-    r.dy = static_cast<float>(dy);
-    r.ds = static_cast<float>(std::sqrt(dy * dy + dx * dx));
+    Readout r;
+    r.x = rounded(in_ticks.x * ax);
+    r.y = rounded(in_ticks.y * ay);
+    r.dx = rounded(dx);
+    r.dy = rounded(dy);
+    r.ds = rounded(std::sqrt(dy * dy + dx * dx));
     return r;
 }
 

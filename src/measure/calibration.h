@@ -51,8 +51,10 @@ public:
     double tick_x() const { return per_pixel_x() * kTickPixels; }
     double tick_y() const { return per_pixel_y() * kTickPixels; }
 
-    // The scale's readings (in ticks) turned into the calibrated unit; unchanged when
-    // not calibrated. Δs is the straight distance of the converted Δx and Δy.
+    // The scale's readings (in ticks) turned into the calibrated unit, to the decimals
+    // a shown pixel is worth (decimals_for: more would be noise in a 49-pixel box);
+    // unchanged when not calibrated. Δs is the straight distance of the converted Δx
+    // and Δy.
     Readout apply(const Readout& in_ticks) const;
 
     // The status text "1 目盛 = 0.0675 m" (with the value down as well where it shows

@@ -34,9 +34,11 @@ CalibrationDialog::CalibrationDialog(QWidget* parent) : QDialog(parent) {
     auto* row = new QHBoxLayout;
     row->addWidget(length_box, 1);
     row->addWidget(unit_box);
+    auto* length_label = new QLabel(QStringLiteral("実際の長さ(&L):"), this);
+    length_label->setBuddy(length_box);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("ドラッグした長さ:"), measured_);
-    form->addRow(QStringLiteral("実際の長さ(&L):"), row);
+    form->addRow(length_label, row);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));

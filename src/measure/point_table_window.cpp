@@ -7,6 +7,7 @@
 #include <QKeySequence>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableWidget>
@@ -99,7 +100,7 @@ PointTableWindow::PointTableWindow(QWidget* parent) : QWidget(parent, Qt::Window
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
-    resize(900, 380);
+    resize(1000, 400);
 }
 
 void PointTableWindow::show_table(const TextTable& text, const std::vector<PointRow>& rows,
@@ -115,6 +116,11 @@ void PointTableWindow::show_table(const TextTable& text, const std::vector<Point
             table->setItem(r, c, item);
         }
     if (!text.rows.empty()) table->scrollToItem(table->item(int(text.rows.size()) - 1, 0));
+    // The whole row in view: the table takes the width its columns need.
+    table->resizeColumnsToContents();
+    const int wanted = table->horizontalHeader()->length() +
+                       table->verticalScrollBar()->sizeHint().width() + 2 * table->frameWidth() + 2;
+    table->setMinimumWidth(wanted);
 
     // Against time where every point has one, else against k.
     const bool timed = !rows.empty() &&
@@ -141,6 +147,9 @@ void PointTableWindow::show_table(const TextTable& text, const std::vector<Point
     const auto [v0, v1] = padded(v_low, v_high);
     time_axis->setRange(t0, t1);
     position_axis->setRange(v0, v1);
+    // Ticks at round numbers, as one draws a graph by hand.
+    time_axis->applyNiceNumbers();
+    position_axis->applyNiceNumbers();
     time_axis->setTitleText(timed ? QStringLiteral("時刻 t [s]") : QStringLiteral("k"));
     position_axis->setTitleText(QStringLiteral("位置 [%1]").arg(unit));
     undo_button->setEnabled(!rows.empty());

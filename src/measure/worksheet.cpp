@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
@@ -195,6 +196,7 @@ void Worksheet::build_status_bar() {
     const auto label = [bar](const QString& name) {
         auto* l = new QLabel(bar);
         l->setObjectName(name);
+        l->setContentsMargins(6, 0, 6, 0);
         bar->addPermanentWidget(l);
         return l;
     };
@@ -461,6 +463,21 @@ void Worksheet::on_release(float x, float y) {
 }
 
 void Worksheet::show_table() {
+    if (!table_placed_) {
+        // Beside the window rather than over the composite, where the screen has room.
+        table_placed_ = true;
+        const QRect frame = form_.frameGeometry();
+        if (const QScreen* screen = form_.screen()) {
+            const QRect room = screen->availableGeometry();
+            const QSize size = table_window_->frameGeometry().size();
+            const QPoint below(frame.left(), frame.bottom() + 1);
+            const QPoint right(frame.right() + 1, frame.top());
+            if (room.contains(QRect(below, size)))
+                table_window_->move(below);
+            else if (room.contains(QRect(right, size)))
+                table_window_->move(right);
+        }
+    }
     table_window_->show();
     table_window_->raise();
 }
@@ -526,12 +543,11 @@ void Worksheet::save_table() {
 void Worksheet::show_mode_hint() {
     QStatusBar* bar = form_.statusBar();
     if (calibrating_)
-        bar->showMessage(QStringLiteral(
-            "長さのわかるものの端から端まで、合成画像の上をドラッグしてください（Esc で中止）"));
+        bar->showMessage(
+            QStringLiteral("長さのわかるものの端から端までドラッグしてください（Esc で中止）"));
     else if (mnurecord->isChecked())
         bar->showMessage(
-            QStringLiteral("位置を記録中: k = %1 の位置をクリック（Ctrl+Z で取り消し）")
-                .arg(points_.next_k()));
+            QStringLiteral("記録中: k = %1 をクリック（Ctrl+Z で取り消し）").arg(points_.next_k()));
     else
         bar->clearMessage();
 }

@@ -130,6 +130,7 @@ private:
     double last_length_ = 1.0;
     LengthUnit last_unit_ = LengthUnit::Metre;
 
+    bool table_placed_ = false;
     MarkerOverlay* overlay_ = nullptr;
     PointTableWindow* table_window_ = nullptr;
     CalibrationDialog* calibration_dialog_ = nullptr;

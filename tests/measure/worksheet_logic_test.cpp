@@ -44,14 +44,15 @@ TEST(Calibration, ReadsMetresWithTheScalesOriginOnBothAxisSettingsAndTicksAfterA
         c.set_reference({100, 50}, {100, 50 + stick}, 50, LengthUnit::Centimetre, kStretch));
     EXPECT_EQ(c.unit_text(), QStringLiteral("cm"));
 
-    // Switches True: 0 just left of and above the picture, as the scale's ticks.
+    // Switches True: 0 just left of and above the picture, as the scale's ticks. The
+    // readings are to the 0.01 cm a shown pixel (3.4 mm) is worth.
     Readout r = c.apply(pointer_readout(pointer(116, 76, true, true)));
-    EXPECT_NEAR(r.x, 100 * metres(120, 0), 1e-4);
-    EXPECT_NEAR(r.y, 100 * metres(0, 80), 1e-4);
+    EXPECT_NEAR(r.x, 100 * metres(120, 0), 0.005);
+    EXPECT_NEAR(r.y, 100 * metres(0, 80), 0.005);
     // Switches False: 0 at the right and bottom edges, numbers growing left and up.
     r = c.apply(pointer_readout(pointer(16, 36, false, false)));
-    EXPECT_NEAR(r.x, 100 * metres(300, 0), 1e-4);
-    EXPECT_NEAR(r.y, 100 * metres(0, 200), 1e-4);
+    EXPECT_NEAR(r.x, 100 * metres(300, 0), 0.005);
+    EXPECT_NEAR(r.y, 100 * metres(0, 200), 0.005);
 
     // A drag across the whole picture is the clip's width; Δs its diagonal.
     ReadoutInput drag = pointer(316, 236, true, true);
@@ -59,13 +60,13 @@ TEST(Calibration, ReadsMetresWithTheScalesOriginOnBothAxisSettingsAndTicksAfterA
     drag.drag_x0 = 0;
     drag.drag_y0 = 0;
     r = c.apply(pointer_readout(drag));
-    EXPECT_NEAR(r.dx, 100 * 640 / kClipPerMetre, 1e-4);
-    EXPECT_NEAR(r.dy, 100 * 480 / kClipPerMetre, 1e-4);
-    EXPECT_NEAR(r.ds, 100 * 800 / kClipPerMetre, 1e-4);
+    EXPECT_NEAR(r.dx, 100 * 640 / kClipPerMetre, 0.005);
+    EXPECT_NEAR(r.dy, 100 * 480 / kClipPerMetre, 0.005);
+    EXPECT_NEAR(r.ds, 100 * 800 / kClipPerMetre, 0.005);
     drag.xaxis_true = drag.yaxis_true = false;
     r = c.apply(pointer_readout(drag));
-    EXPECT_NEAR(r.dx, -100 * 640 / kClipPerMetre, 1e-4);
-    EXPECT_NEAR(r.ds, 100 * 800 / kClipPerMetre, 1e-4);
+    EXPECT_NEAR(r.dx, -100 * 640 / kClipPerMetre, 0.005);
+    EXPECT_NEAR(r.ds, 100 * 800 / kClipPerMetre, 0.005);
 
     // The stretch differs across and down by 0.4 %: a tick is worth a little more down.
     EXPECT_EQ(c.tick_text(), QStringLiteral("1 目盛 = 13.5 cm（縦 13.6 cm）"));

@@ -235,10 +235,11 @@ void WorksheetTest::aDraggedReferenceTurnsTheReadOutIntoMetres() {
 
     move(f.composite(), QPointF(116, 76));
     const double per_pixel = 1.0 / 296;
-    QCOMPARE(f.form->Text1->text(), QString::fromStdString(format_single(float(120 * per_pixel))));
+    // To the 0.1 mm a shown pixel (3.4 mm) is worth.
+    QCOMPARE(f.form->Text1->text(), QString::number(120 * per_pixel, 'f', 4));
     // Down, the clip is stretched by 480/236 rather than 640/316.
     const double down = per_pixel * (480.0 / 236) / (640.0 / 316);
-    QCOMPARE(f.form->Text2->text(), QString::fromStdString(format_single(float(80 * down))));
+    QCOMPARE(f.form->Text2->text(), QString::number(80 * down, 'f', 4));
 
     f.ws().mnuuncalibrate->trigger();
     move(f.composite(), QPointF(116, 76));
