@@ -30,7 +30,8 @@ std::pair<double, double> padded(double low, double high) {
         return {low - room, high + room};
     }
     const double room = (high - low) * 0.05;
-    return {low - room, high + room};
+    // Times and lengths from 0 on keep 0 as their lowest tick, not "-0.00".
+    return {low >= 0 ? std::max(0.0, low - room) : low - room, high + room};
 }
 
 }  // namespace
