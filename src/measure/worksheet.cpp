@@ -346,6 +346,7 @@ void Worksheet::end_calibration_mode() {
     form_.Picture3->client()->setCursor(mnurecord->isChecked() ? Qt::CrossCursor
                                                                : Qt::UpArrowCursor);
     refresh();
+    show_mode_hint();
 }
 
 void Worksheet::uncalibrate() {

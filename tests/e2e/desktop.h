@@ -53,6 +53,10 @@ class Desktop {
 
     // xclip: the clipboard's image/png, or nullopt when nothing readable is offered.
     std::optional<QImage> clipboard_png() const;
+    // xclip: the clipboard's text (UTF-8), or nullopt when no text is offered.
+    std::optional<QString> clipboard_text() const;
+    // Moves a top-level window, as a user drags it by its title bar.
+    void move_window(qulonglong window, QPoint top_left) const;
 
   private:
     void xdotool(const QStringList& args) const;
