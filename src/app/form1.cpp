@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <cmath>
 #include <map>
@@ -23,6 +24,7 @@
 #include "app/clip_sources.h"
 #include "app/icon.h"
 #include "core/fonts.h"
+#include "measure/worksheet.h"
 
 namespace tambrel {
 
@@ -59,9 +61,14 @@ QLineEdit* make_text(QWidget* parent, const QString& name, const QString& text) 
 
 Form1::Form1(Platform& platform, media::MediaService& service, HandleTable& handles,
              QWidget* parent)
-    : QMainWindow(parent), platform_(platform), module1_(service, platform), handles_(handles) {
+    : QMainWindow(parent),
+      platform_(platform),
+      tap_(service),
+      module1_(tap_, platform),
+      handles_(handles) {
     build_controls();
     connect_events();
+    worksheet_ = new Worksheet(*this, module1_, platform_, tap_);
 }
 
 Form1::~Form1() = default;
@@ -263,8 +270,10 @@ void Form1::start() {
 
 void Form1::Form_Load() {
     // 1-2. Size the window so its client area is the defined 964 x 453 pixels (the
-    // frame around it is the window manager's), then centre it on the screen.
-    resize(px(14460), px(6795) + menuBar()->sizeHint().height());
+    // frame around it is the window manager's; the status bar lies under the client
+    // area), then centre it on the screen.
+    resize(px(14460),
+           px(6795) + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (const QScreen* s = screen()) {
         const QRect frame = frameGeometry();
         const float left = (float(s->geometry().width()) - float(frame.width())) / 2.0f;

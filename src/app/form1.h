@@ -14,6 +14,7 @@
 #include "core/handles.h"
 #include "core/picture_box.h"
 #include "core/platform.h"
+#include "media/command_tap.h"
 #include "media/module1.h"
 #include "media/scroll_map.h"
 #include "media/service/media_service.h"
@@ -30,6 +31,8 @@ class QScrollBar;
 class QTimer;
 
 namespace tambrel {
+
+class Worksheet;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -142,6 +145,9 @@ public:
     void Picture2_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, float x, float y);
 
     Platform& platform() { return platform_; }
+    // Calibration, time, recorded points and saving: the 測定 menu, the new ﾌｧｲﾙ items
+    // and the status bar.
+    Worksheet* worksheet() const { return worksheet_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -161,6 +167,7 @@ private:
     void connect_events();
 
     Platform& platform_;
+    CommandTap tap_;  // between Module1 and the service: the worksheet sees the commands
     Module1 module1_;
     HandleTable& handles_;
     QWidget* client_;
@@ -174,6 +181,7 @@ private:
     // Set while a tick moves HScroll1. Qt reports that as a thumb move when the user
     // holds the thumb, and it must not seek.
     bool tick_sets_bar_ = false;
+    Worksheet* worksheet_ = nullptr;
 };
 
 }  // namespace tambrel

@@ -14,6 +14,7 @@
 #include "compose/blend.h"
 #include "core/numbers.h"
 #include "core/typed_number.h"
+#include "measure/worksheet.h"
 
 namespace tambrel {
 
@@ -129,6 +130,7 @@ void Form1::CmdGosei_Click() {
     Cmd_Reserve->setEnabled(false);
     gosei_running = -1;
     const int16_t n = *steps;
+    worksheet_->run_started(n);
     CmdGosei->setEnabled(false);
     Picture3->surface().set_auto_redraw(true);
 
@@ -147,6 +149,7 @@ void Form1::CmdGosei_Click() {
             ++gosei_fresh;
             mci_send(QStringLiteral("stop avfile"), reply);
             mci_send(update_command(Picture3->hdc()), reply);
+            worksheet_->seeded();
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
         } else {
@@ -165,6 +168,7 @@ void Form1::CmdGosei_Click() {
             platform_.clipboard_clear();
             platform_.clipboard_set_image(Picture3->surface().image());
             blend_pass();
+            worksheet_->merged();
             ProgressBar1->setVisible(false);
         }
         draw_axes();

@@ -64,10 +64,28 @@ std::optional<QString> QtPlatform::open_file_dialog(QWidget* parent, const QStri
     return dialog.selectedFiles().front();
 }
 
+std::optional<QString> QtPlatform::save_file_dialog(QWidget* parent, const QString& filter,
+                                                    const QString& suggested) {
+    QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(qt_file_filter(filter));
+    dialog.selectFile(suggested);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
 void QtPlatform::clipboard_clear() { QGuiApplication::clipboard()->clear(); }
 
 void QtPlatform::clipboard_set_image(const QImage& image) {
     QGuiApplication::clipboard()->setImage(image);
+}
+
+void QtPlatform::clipboard_set_text(const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
 }
 
 int32_t QtPlatform::tick_count() {

@@ -27,8 +27,13 @@ public:
     // treats that as a failure.
     virtual std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter,
                                                     int selected) = 0;
+    // Modal file-save dialog starting at `suggested`: the chosen path (replacing an
+    // existing file has been confirmed), or nullopt when the user cancels.
+    virtual std::optional<QString> save_file_dialog(QWidget* parent, const QString& filter,
+                                                    const QString& suggested) = 0;
     virtual void clipboard_clear() = 0;
     virtual void clipboard_set_image(const QImage& image) = 0;
+    virtual void clipboard_set_text(const QString& text) = 0;
     // Milliseconds since system start, wrapping as a signed 32-bit value.
     virtual int32_t tick_count() = 0;
     // Dispatches every pending event once and returns.
@@ -57,8 +62,11 @@ public:
     void message_box_info(QWidget* parent, const QString& text, const QString& title) override;
     std::optional<QString> open_file_dialog(QWidget* parent, const QString& filter,
                                             int selected) override;
+    std::optional<QString> save_file_dialog(QWidget* parent, const QString& filter,
+                                            const QString& suggested) override;
     void clipboard_clear() override;
     void clipboard_set_image(const QImage& image) override;
+    void clipboard_set_text(const QString& text) override;
     int32_t tick_count() override;
     void yield() override;
     void wait(int32_t ms) override;

@@ -7,6 +7,7 @@
 #include "app/form1.h"
 #include "core/numbers.h"
 #include "measure/readout.h"
+#include "measure/worksheet.h"
 
 namespace tambrel {
 
@@ -29,7 +30,8 @@ void Form1::Picture3_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, float x,
     in.drag_on = drag_on != 0;
     in.drag_x0 = drag_x0;
     in.drag_y0 = drag_y0;
-    const Readout r = pointer_readout(in);
+    // In the calibrated unit once a length reference is set.
+    const Readout r = worksheet_->calibration().apply(pointer_readout(in));
 
     const std::string point = QLocale().decimalPoint().toStdString();
     // A line edit scrolls to its cursor, which setText puts at the end; a read-out shows

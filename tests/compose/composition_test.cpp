@@ -656,9 +656,13 @@ void CompositionRunTest::eventsInsideThePaceActWithinTheSlot() {
         QCOMPARE(f.form->Picture3->surface().image().pixelColor(100, 100), grey(100));
     } else if (event == "open") {
         // The new clip seeds the emptied composite: the next cycle, in the same slot.
-        QCOMPARE(f.service.commands[f.service.commands.size() - 2], std::string("stop avfile"));
-        QCOMPARE(f.service.commands.back(),
-                 "update avfile hdc " + std::to_string(f.form->Picture3->hdc()));
+        // (Questions about the position and time, which the run's record asks, aside.)
+        std::vector<std::string> acting;
+        for (const std::string& c : f.service.commands)
+            if (c.rfind("status ", 0) != 0 && c.rfind("where ", 0) != 0) acting.push_back(c);
+        QVERIFY(acting.size() >= 2);
+        QCOMPARE(acting[acting.size() - 2], std::string("stop avfile"));
+        QCOMPARE(acting.back(), "update avfile hdc " + std::to_string(f.form->Picture3->hdc()));
         QCOMPARE(slot_after, slot_of_event);
     } else {
         QVERIFY(!f.form || f.platform.ended);

@@ -156,4 +156,18 @@ void Desktop::set_clipboard_text(const QString& text) const {
                  .arg(QString::fromLocal8Bit(r.err).trimmed()));
 }
 
+std::optional<QString> Desktop::clipboard_text() const {
+    const CommandResult r =
+        run_command(QStringLiteral("xclip"),
+                    {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                     QStringLiteral("-t"), QStringLiteral("UTF8_STRING"), QStringLiteral("-o")});
+    if (r.exit_code != 0 || r.out.isEmpty()) return std::nullopt;
+    return QString::fromUtf8(r.out);
+}
+
+void Desktop::move_window(qulonglong window, QPoint top_left) const {
+    xdotool({QStringLiteral("windowmove"), QString::number(window), QString::number(top_left.x()),
+             QString::number(top_left.y())});
+}
+
 }  // namespace tambrel::e2e

@@ -56,6 +56,10 @@ class Desktop {
     // xclip: offers `text` on the clipboard (xclip serves it until another program
     // takes the clipboard).
     void set_clipboard_text(const QString& text) const;
+    // xclip: the clipboard's text (UTF-8), or nullopt when no text is offered.
+    std::optional<QString> clipboard_text() const;
+    // Moves a top-level window, as a user drags it by its title bar.
+    void move_window(qulonglong window, QPoint top_left) const;
 
   private:
     void xdotool(const QStringList& args) const;

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -113,6 +114,13 @@ QImage Replicas::frame_readout(int frame) {
     // The caption's line feed and carriage return show as one line break.
     label2_->setText(QStringLiteral("フレーム\n    ") + QString::number(frame));
     return label2_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int Replicas::menu_bar_height() {
+    QMenuBar bar(stage_.get());
+    bar.addMenu(QStringLiteral("ﾌｧｲﾙ（&F）"));
+    bar.addMenu(QStringLiteral("測定(&M)"));
+    return bar.sizeHint().height();
 }
 
 QImage Replicas::path_label(const QString& path) {

@@ -44,6 +44,9 @@ class Replicas {
     QImage frame_readout(int frame);
     // How Label1 looks showing `path`.
     QImage path_label(const QString& path);
+    // The height of the window's menu bar (its menus' titles in the window's font): the
+    // client area starts below it.
+    int menu_bar_height();
 
     // The scroll bar HScroll1 with range 0..maximum at `value`: where its thumb and its
     // right arrow are, and the value the bar takes when the thumb, grabbed at

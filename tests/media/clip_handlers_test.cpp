@@ -73,6 +73,16 @@ struct Fixture : FormFixture<ClipService> {
         platform.dialog_answers.push_back(path);
         form->mnuopen->trigger();
     }
+    // The commands sent, less the worksheet's questions about the open clip's times,
+    // which it asks once the event loop runs.
+    std::vector<std::string> acting() const {
+        std::vector<std::string> out;
+        for (const std::string& c : service.commands)
+            if (c != "status avfile frame rate" && c != "status avfile capture rate" &&
+                c != "status avfile time")
+                out.push_back(c);
+        return out;
+    }
     // What the menu sends for a clip at `path`.
     std::vector<std::string> opening(const QString& path, const std::string& destination) const {
         return {"close avfile",
@@ -407,7 +417,7 @@ class ClipHandlersTest : public QObject {
         QVERIFY(f.service.commands.empty());
         // One file on the text box opens it instead of going into the box as text.
         QVERIFY(drop_on(w.Text6, {QUrl::fromLocalFile(dropped)}));
-        QCOMPARE(f.service.commands, f.opening(dropped, " 316 236"));
+        QCOMPARE(f.acting(), f.opening(dropped, " 316 236"));
         QCOMPARE(w.Label1->text(), dropped);
         QCOMPARE(w.Text6->text(), QStringLiteral("1"));
         QVERIFY(w.Timer1->isActive() && w.Command1->isEnabled());
@@ -415,7 +425,7 @@ class ClipHandlersTest : public QObject {
         // On the window: the second clip closes the first.
         f.service.commands.clear();
         QVERIFY(drop_on(&w, {QUrl::fromLocalFile(other)}));
-        QCOMPARE(f.service.commands, f.opening(other, " 316 236"));
+        QCOMPARE(f.acting(), f.opening(other, " 316 236"));
         QVERIFY(f.platform.dialog_filters.isEmpty());
 
         // The command line: the first argument that is no option, as a file: URL too,
@@ -428,7 +438,7 @@ class ClipHandlersTest : public QObject {
         const QString named = *clip_path_from_arguments({"tambrel", "--x", dropped});
         f.service.commands.clear();
         w.open_clip(named);
-        QCOMPARE(f.service.commands, f.opening(dropped, " 316 236"));
+        QCOMPARE(f.acting(), f.opening(dropped, " 316 236"));
         QCOMPARE(w.Label1->text(), dropped);
         QVERIFY(f.platform.dialog_filters.isEmpty());
     }

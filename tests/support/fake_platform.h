@@ -26,7 +26,11 @@ public:
     std::deque<std::optional<QString>> dialog_answers;
     QStringList dialog_filters;
     std::vector<int> dialog_selected;  // the entry each dialog opened with
+    // Answers for the next save dialogs, as for the open dialog.
+    std::deque<std::optional<QString>> save_answers;
+    QStringList save_filters, save_suggestions;
     std::optional<QImage> clipboard;
+    std::optional<QString> clipboard_text;
     int clipboard_clears = 0;
     int clipboard_sets = 0;
     int32_t now_ms = 1000000;
@@ -57,13 +61,28 @@ public:
         dialog_answers.pop_front();
         return answer;
     }
+    std::optional<QString> save_file_dialog(QWidget*, const QString& filter,
+                                            const QString& suggested) override {
+        save_filters << filter;
+        save_suggestions << suggested;
+        if (save_answers.empty()) return std::nullopt;
+        auto answer = save_answers.front();
+        save_answers.pop_front();
+        return answer;
+    }
     void clipboard_clear() override {
         ++clipboard_clears;
         clipboard.reset();
+        clipboard_text.reset();
     }
     void clipboard_set_image(const QImage& image) override {
         ++clipboard_sets;
         clipboard = image.copy();
+        clipboard_text.reset();
+    }
+    void clipboard_set_text(const QString& text) override {
+        clipboard_text = text;
+        clipboard.reset();
     }
     int32_t tick_count() override {
         ++tick_reads;
