@@ -497,7 +497,7 @@ int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
 
 void VideoClip::Impl::cache_clear() {
     cache.clear();
-    budget->give_back(cache_size);
+    budget->give_back_from_cache(cache_size);
     cache_size = 0;
 }
 
@@ -518,12 +518,12 @@ void VideoClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focu
         auto victim = (focus - first->first >= last->first - focus) ? first : last;
         const size_t victim_bytes = frame_bytes(*victim->second);
         cache_size -= victim_bytes;
-        budget->give_back(victim_bytes);
+        budget->give_back_from_cache(victim_bytes);
         cache.erase(victim);
     };
-    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take(bytes)))
+    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take_for_cache(bytes)))
         evict_one();
-    if (cache.empty() && (bytes > cache_bound || !budget->take(bytes))) return;
+    if (cache.empty() && (bytes > cache_bound || !budget->take_for_cache(bytes))) return;
     cache.emplace(display, f);
     cache_size += bytes;
 }
