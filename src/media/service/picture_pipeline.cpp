@@ -95,9 +95,10 @@ struct GraphFree {
 };
 
 // zimg reads and writes planes whose addresses and strides are multiples of 32 bytes
-// (its AVX2 code); buffers of ours are aligned to a cache line.
-constexpr size_t kZimgAlign = 32;
-constexpr size_t kLine = 64;
+// (its AVX2 code), or of 64 for its AVX-512 code, which decoders' pictures allow where
+// libavcodec was built for it; buffers of ours are aligned to a cache line.
+constexpr int kZimgAlign = 32;
+constexpr int kLine = 64;
 
 struct AlignedFree {
     void operator()(uint8_t* p) const { std::free(p); }
@@ -105,7 +106,8 @@ struct AlignedFree {
 using AlignedBytes = std::unique_ptr<uint8_t, AlignedFree>;
 
 AlignedBytes aligned_bytes(size_t n) {
-    n = std::max<size_t>((n + kLine - 1) / kLine * kLine, kLine);
+    const size_t line = kLine;
+    n = std::max((n + line - 1) / line * line, line);
     return AlignedBytes(static_cast<uint8_t*>(std::aligned_alloc(kLine, n)));
 }
 
@@ -259,6 +261,7 @@ struct PicturePipeline::Hdr {
 struct PicturePipeline::Unscaled {
     struct Kind {
         int width = 0, height = 0, format = -1, matrix = -1, full_range = -1, siting = -1;
+        bool wide = false;  // every plane aligned for 64-byte vectors
         bool operator==(const Kind&) const = default;
     };
     Kind kind;
@@ -303,6 +306,7 @@ std::unique_ptr<PicturePipeline::Unscaled> PicturePipeline::Unscaled::build(
     params.filter_param_a_uv = 0.0;
     params.filter_param_b_uv = 0.5;
     params.dither_type = ZIMG_DITHER_NONE;
+    params.cpu_type = kind.wide ? ZIMG_CPU_AUTO_64B : ZIMG_CPU_AUTO;
     u->graph.reset(zimg_filter_graph_build(&src, &dst, &params));
     if (!u->graph) {
         qWarning("media: zimg cannot convert this picture (%s); the scaler does",
@@ -318,8 +322,7 @@ std::unique_ptr<PicturePipeline::Unscaled> PicturePipeline::Unscaled::build(
     }
     u->mask = zimg_select_buffer_mask(buffering);
     u->lines = u->mask == ZIMG_BUFFER_MAX ? static_cast<unsigned>(kind.height) : u->mask + 1;
-    u->stride =
-        static_cast<ptrdiff_t>((static_cast<size_t>(kind.width) + kLine - 1) / kLine * kLine);
+    u->stride = static_cast<ptrdiff_t>((kind.width + kLine - 1) / kLine) * kLine;
     u->tmp = aligned_bytes(tmp_size);
     u->rows = aligned_bytes(static_cast<size_t>(u->stride) * u->lines * 3);
     if (!u->tmp || !u->rows) u->graph.reset();
@@ -342,14 +345,17 @@ std::optional<MediaError> PicturePipeline::convert_unscaled(const AVFrame& f, ui
                         AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_ALPHA)) ||
         depth > 16 || desc->log2_chroma_w > 2 || desc->log2_chroma_h > 2)
         return std::nullopt;
+    bool wide = true;
     for (int i = 0; i < 3; ++i) {
         const AVComponentDescriptor& c = desc->comp[i];
         if (c.plane != i || c.depth != depth || c.shift != 0 || c.offset != 0 ||
             c.step != (depth > 8 ? 2 : 1))
             return std::nullopt;
         if (reinterpret_cast<uintptr_t>(f.data[i]) % kZimgAlign != 0 || f.linesize[i] <= 0 ||
-            f.linesize[i] % static_cast<int>(kZimgAlign) != 0)
+            f.linesize[i] % kZimgAlign != 0)
             return std::nullopt;
+        wide = wide && reinterpret_cast<uintptr_t>(f.data[i]) % kLine == 0 &&
+               f.linesize[i] % kLine == 0;
     }
     // zimg takes whole chroma samples only.
     const int width = FFALIGN(f.width, 1 << desc->log2_chroma_w);
@@ -364,7 +370,8 @@ std::optional<MediaError> PicturePipeline::convert_unscaled(const AVFrame& f, ui
                               format,
                               *matrix,
                               full_range ? 1 : 0,
-                              zimg_siting(f.chroma_location, full_range)};
+                              zimg_siting(f.chroma_location, full_range),
+                              wide};
     if (!unscaled_ || unscaled_->kind != kind) unscaled_ = Unscaled::build(kind, *desc);
     Unscaled& u = *unscaled_;
     if (!u.graph) return std::nullopt;
