@@ -169,12 +169,16 @@ zimg_chroma_location_e zimg_siting(AVChromaLocation loc, bool full_range) {
     }
 }
 
-// RGB32 (0xffRRGGBB) from three planes of one row. Vectorised by the compiler.
-__attribute__((target_clones("avx2", "default"))) void pack_rgb32(const uint8_t* __restrict r,
-                                                                  const uint8_t* __restrict g,
-                                                                  const uint8_t* __restrict b,
-                                                                  uint32_t* __restrict out,
-                                                                  unsigned count) {
+// RGB32 (0xffRRGGBB) from three planes of one row. Vectorised by the compiler, with
+// 32-byte vectors where the processor has them.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TAMBREL_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMBREL_WIDE_VECTORS
+#endif
+TAMBREL_WIDE_VECTORS void pack_rgb32(const uint8_t* __restrict r, const uint8_t* __restrict g,
+                                     const uint8_t* __restrict b, uint32_t* __restrict out,
+                                     unsigned count) {
     for (unsigned x = 0; x < count; ++x)
         out[x] = 0xff000000u | uint32_t{r[x]} << 16 | uint32_t{g[x]} << 8 | b[x];
 }
