@@ -1133,8 +1133,17 @@ MediaError VideoClip::go_to(int64_t n) {
         }
     }
     FramePtr pic;
+    // After a jump, the pictures just before the target are kept for stepping back: a few
+    // seconds' worth of small pictures, fewer large ones (each kept picture costs the
+    // decoder a fresh buffer).
     constexpr int64_t kKeptAfterJump = 64;
-    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kKeptAfterJump;
+    constexpr size_t kKeptAfterJumpBytes = size_t{32} << 20;
+    const size_t picture = d_->current_pic ? frame_bytes(*d_->current_pic) : 0;
+    const int64_t kept = picture > 0 ? std::clamp<int64_t>(static_cast<int64_t>(
+                                                               kKeptAfterJumpBytes / picture),
+                                                           8, kKeptAfterJump)
+                                     : kKeptAfterJump;
+    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kept;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
     if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);
