@@ -313,3 +313,21 @@ TEST_F(Limits, DamagedClipsKeepStandardErrorQuiet) {
     EXPECT_FALSE(loud.err.isEmpty());
     EXPECT_EQ(loud.out, quiet.out);  // the answers are the same either way
 }
+
+// A destination far larger than any window, drawn into a small picture, would need a
+// scratch picture of its size: refused from the budget, never allocated.
+TEST_F(Limits, UpdateIntoAHugeDestinationIsRefusedNotAllocated) {
+    RawAvi layout;
+    layout.frames = 2;
+    Session s;
+    ASSERT_EQ(s.open(file("small.avi", raw_avi(layout))).rc, 0);
+    PictureSurface surface(64, 48);
+    const int32_t hdc = s.handles.add_surface(&surface);
+    const long before = peak_rss_kb();
+    ASSERT_EQ(s.send("put avfile destination at 0 0 16384 16384").rc, 0);
+    const Answer a = s.send("update avfile hdc " + QString::number(hdc));
+    EXPECT_EQ(a.rc, media::code(MediaError::NoMemory));
+    if (kMemoryMeasured) EXPECT_LT(peak_rss_kb() - before, 256 * 1024);  // not the 1 GiB
+    ASSERT_EQ(s.send("put avfile destination at 0 0 64 48").rc, 0);
+    EXPECT_EQ(s.send("update avfile hdc " + QString::number(hdc)).rc, 0);
+}
