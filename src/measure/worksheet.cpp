@@ -1,5 +1,7 @@
 #include "measure/worksheet.h"
 
+#include "core/picture_fit.h"
+
 #include <QAction>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -17,7 +19,6 @@
 
 #include "app/form1.h"
 #include "core/numbers.h"
-#include "core/picture_fit.h"
 #include "export/picture_file.h"
 #include "export/table_text.h"
 #include "measure/axes_geometry.h"
