@@ -27,6 +27,7 @@ namespace tambrel {
 class CalibrationDialog;
 class CommandTap;
 class Form1;
+class FullResolutionSave;
 class MarkerOverlay;
 class Module1;
 class Platform;
@@ -66,11 +67,14 @@ public:
     QAction* mnuclearpoints;  // 記録をすべて消去
     QAction* mnusave;         // 合成画像を保存(&S)…, Ctrl+S
     QAction* mnucopy;         // 合成画像をコピー, Ctrl+C
+    QAction* mnusavefull;     // 元の解像度で保存…, Ctrl+Shift+S
+    QAction* mnusavescaled;   // 元の解像度で保存（目盛付き）…, when calibrated
     QLabel* time_label;       // "t = 1.234 s"
     QLabel* interval_label;   // "合成間隔 Δt = 0.100 s"
     QLabel* tick_label;       // "1 目盛 = 0.052 m"
     PointTableWindow* table_window() const { return table_window_; }
     CalibrationDialog* calibration_dialog() const { return calibration_dialog_; }
+    FullResolutionSave* full_save() const { return full_save_; }
 
     // --- actions ---
     void start_calibration();
@@ -82,6 +86,8 @@ public:
     void clear_points();
     void save_composite();
     void copy_composite();
+    // The recorded run at the clip's own size; with the scale drawn to match when asked.
+    void save_full_resolution(bool with_scale);
     void copy_table();
     void save_table();
 
@@ -135,6 +141,7 @@ private:
     PointTableWindow* table_window_ = nullptr;
     CalibrationDialog* calibration_dialog_ = nullptr;
     QShortcut* escape_ = nullptr;
+    FullResolutionSave* full_save_ = nullptr;
 };
 
 }  // namespace tambrel
