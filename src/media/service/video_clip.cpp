@@ -680,8 +680,11 @@ bool VideoClip::Impl::open_container(const std::string& path) {
     // AVI numbers frames by their slots; every other container by presentation time.
     by_slot = std::strcmp(fmt->iformat->name, "avi") == 0;
     // MPEG program and transport streams need not stamp every picture; the demuxer can
-    // work the missing times out by reading a little ahead.
-    if (!by_slot) fmt->flags |= AVFMT_FLAG_GENPTS;
+    // work the missing times out by reading a little ahead. Sample tables and Matroska
+    // stamp every packet, and the look-ahead would only slow the index pass.
+    if (!by_slot && std::strstr(fmt->iformat->name, "mov") == nullptr &&
+        std::strstr(fmt->iformat->name, "matroska") == nullptr)
+        fmt->flags |= AVFMT_FLAG_GENPTS;
     return true;
 }
 
