@@ -249,7 +249,8 @@ void FullResolutionSave::written() {
     end(Outcome::Saved);
 }
 
-void FullResolutionSave::end(Outcome outcome, const QString& message, bool stop_icon) {
+// The message is taken by value: callers pass text held by the job, which goes below.
+void FullResolutionSave::end(Outcome outcome, QString message, bool stop_icon) {
     poll_.stop();
     if (dialog_) {
         dialog_->hide();

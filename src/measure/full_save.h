@@ -73,7 +73,7 @@ class FullResolutionSave : public QObject {
     void written();
     void show_progress();
     // Closes the dialog, says `message` (a stop icon, or an information one), and tells.
-    void end(Outcome outcome, const QString& message = {}, bool stop_icon = true);
+    void end(Outcome outcome, QString message = {}, bool stop_icon = true);
 
     QWidget& window_;
     Platform& platform_;
