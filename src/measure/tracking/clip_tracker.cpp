@@ -1,0 +1,263 @@
+#include "measure/tracking/clip_tracker.h"
+
+#include <QImage>
+#include <algorithm>
+#include <charconv>
+
+#include "compose/median.h"
+#include "core/handles.h"
+#include "core/picture_fit.h"
+#include "core/surface.h"
+#include "measure/clip_timing.h"
+#include "measure/tracking/track_path.h"
+#include "media/service/command_service.h"
+#include "media/service/media_errors.h"
+#include "media/service/path_codec.h"
+#include "media/service/video_device.h"
+
+namespace tambrel::tracking {
+
+namespace {
+
+constexpr const char* kAlias = "tambrel-track";
+
+// What the background's pictures may hold at once; fewer frames for large pictures.
+constexpr int64_t kBackgroundBudget = 256LL * 1024 * 1024;
+
+std::optional<double> number(const std::string& text) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+PictureView view_of(const QImage& image) {
+    return {reinterpret_cast<const uint32_t*>(image.constBits()), image.bytesPerLine() / 4,
+            image.width(), image.height()};
+}
+
+}  // namespace
+
+namespace detail {
+
+// The clip open in a service of its own under kAlias, drawn at its own size into one
+// picture.
+class FrameReader {
+  public:
+    FrameReader() : service_(handles_) {}
+    ~FrameReader() {
+        if (open_) run("close " + std::string(kAlias));
+        if (handle_) handles_.remove(handle_);
+    }
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    std::optional<TrackFailure> open(const std::string& path) {
+        const auto failed = [&](int32_t rc, const std::string& what) {
+            return TrackFailure{TrackFailure::Kind::Open,
+                                "cannot " + what + " '" + path + "': " + error_text(rc)};
+        };
+        if (const int32_t rc = run("open " + media::encode_command_path(path) + " alias " + kAlias);
+            rc != 0)
+            return failed(rc, "open");
+        open_ = true;
+        // The run goes forward but for the background's frames: pictures kept for
+        // stepping back would only take memory.
+        if (auto* device = service_.device(kAlias)) device->clip().set_cache_bound(0);
+        if (const int32_t rc = ask("status", "length"); rc != 0)
+            return failed(rc, "read the length of");
+        const auto length = number(reply_);
+        if (!length || *length < 0) return failed(0, "read the length of");
+        length_ = int64_t(*length);
+        if (const int32_t rc = ask("where", "source"); rc != 0)
+            return failed(rc, "read the size of");
+        const auto size = source_size_from_reply(reply_);
+        if (!size) return failed(0, "read the size of");
+        size_ = *size;
+        if (ask("status", "frame rate") == 0) frame_rate_ = number(reply_).value_or(0);
+        if (ask("status", "capture rate") == 0) capture_rate_ = number(reply_).value_or(0);
+        if (const int32_t rc = run("put " + std::string(kAlias) + " destination"); rc != 0)
+            return failed(rc, "draw the frames of");
+        surface_ = std::make_unique<PictureSurface>(size_.width(), size_.height());
+        if (surface_->image().isNull())
+            return TrackFailure{TrackFailure::Kind::Memory,
+                                "not enough memory for pictures of " +
+                                    std::to_string(size_.width()) + " x " +
+                                    std::to_string(size_.height()) + " pixels"};
+        handle_ = handles_.add_surface(surface_.get());
+        return std::nullopt;
+    }
+
+    // Makes frame n current and draws it: 0, or the service's error number.
+    int32_t read(int64_t n) {
+        if (const int32_t rc = run("seek " + std::string(kAlias) + " to " + std::to_string(n)))
+            return rc;
+        return run("update " + std::string(kAlias) + " hdc " + std::to_string(handle_));
+    }
+    std::optional<double> time_ms() {
+        if (ask("status", "time") != 0) return std::nullopt;
+        return number(reply_);
+    }
+    const QImage& picture() const { return surface_->image(); }
+
+    std::string error_text(int32_t rc) {
+        char text[256] = {};
+        if (rc == 0 || !service_.error_string(rc, text, sizeof text))
+            return rc == 0 ? "an unexpected reply" : "media error " + std::to_string(rc);
+        return text;
+    }
+
+    int64_t length_ = 0;
+    QSize size_;
+    double frame_rate_ = 0, capture_rate_ = 0;
+
+  private:
+    int32_t run(const std::string& line) {
+        reply_.clear();
+        return service_.execute(line, reply_);
+    }
+    int32_t ask(const char* verb, const char* item) {
+        return run(std::string(verb) + ' ' + kAlias + ' ' + item);
+    }
+
+    HandleTable handles_;
+    media::CommandService service_;
+    std::unique_ptr<PictureSurface> surface_;
+    int32_t handle_ = 0;
+    bool open_ = false;
+    std::string reply_;
+};
+
+}  // namespace detail
+
+std::optional<double> TrackResult::scene_seconds(const TrackedFrame& f) const {
+    ClipTiming timing;
+    timing.frame_rate = frame_rate;
+    timing.file_capture_rate = capture_rate;
+    if (f.time_ms) return timing.known() ? timing.scene_seconds(*f.time_ms) : *f.time_ms / 1000;
+    if (!timing.known()) return std::nullopt;
+    return timing.scene_seconds(double(f.frame) * 1000 / frame_rate);
+}
+
+std::vector<int64_t> spread_frames(int64_t first, int64_t last, int64_t most) {
+    const int64_t count = std::clamp<int64_t>(last - first + 1, 1, std::max<int64_t>(most, 1));
+    std::vector<int64_t> frames;
+    for (int64_t i = 0; i < count; ++i)
+        frames.push_back(count == 1 ? first : first + i * (last - first) / (count - 1));
+    return frames;
+}
+
+ClipTracker::ClipTracker(std::unique_ptr<detail::FrameReader> reader)
+    : reader_(std::move(reader)) {}
+ClipTracker::~ClipTracker() = default;
+
+int64_t ClipTracker::length() const { return reader_->length_; }
+QSize ClipTracker::size() const { return reader_->size_; }
+
+std::variant<std::unique_ptr<ClipTracker>, TrackFailure> ClipTracker::open(
+    const std::string& path) {
+    auto reader = std::make_unique<detail::FrameReader>();
+    if (auto failure = reader->open(path)) return *failure;
+    return std::unique_ptr<ClipTracker>(new ClipTracker(std::move(reader)));
+}
+
+std::variant<TrackResult, TrackFailure> ClipTracker::track(std::span<const int64_t> frames,
+                                                           bool strict,
+                                                           const TrackCallbacks& callbacks) {
+    using Kind = TrackFailure::Kind;
+    detail::FrameReader& reader = *reader_;
+    TrackResult result;
+    result.size = reader.size_;
+    result.frame_rate = reader.frame_rate_;
+    result.capture_rate = reader.capture_rate_;
+    if (frames.empty()) return result;
+    const std::string clip_frames =
+        " (the clip's frames are 0 to " + std::to_string(reader.length_ - 1) + ")";
+    for (const int64_t n : frames)
+        if (n < 0 || n >= reader.length_)
+            return TrackFailure{Kind::Plan,
+                                "frame " + std::to_string(n) + " is not in the clip" + clip_frames};
+
+    const auto [first, last] = std::minmax_element(frames.begin(), frames.end());
+    const int64_t frame_bytes = int64_t{4} * result.size.width() * result.size.height();
+    const std::vector<int64_t> spread =
+        spread_frames(*first, *last,
+                      std::min<int64_t>(kMostBackgroundFrames,
+                                        std::max<int64_t>(1, kBackgroundBudget / frame_bytes)));
+    const int64_t total = int64_t(spread.size() + frames.size());
+    int64_t done = 0;
+    const auto step_done = [&]() {
+        ++done;
+        return !callbacks.progress || callbacks.progress(done, total);
+    };
+    const auto cancelled = [] { return TrackFailure{Kind::Cancelled, "cancelled"}; };
+    const auto cannot = [&](int64_t n, int32_t rc) {
+        return "frame " + std::to_string(n) + " cannot be decoded: " + reader.error_text(rc);
+    };
+    const auto skippable = [&](int32_t rc) {
+        return !strict && rc == media::code(media::MediaError::DecodeFailed);
+    };
+
+    // The background: the median of the spread frames.
+    std::vector<QImage> pictures;
+    for (const int64_t n : spread) {
+        if (const int32_t rc = reader.read(n); rc != 0) {
+            if (!skippable(rc))
+                return TrackFailure{Kind::Decode, "the background's " + cannot(n, rc)};
+            if (callbacks.skipped) callbacks.skipped(n, true, reader.error_text(rc));
+        } else {
+            pictures.push_back(reader.picture().convertToFormat(QImage::Format_RGB32));
+            if (pictures.back().isNull())
+                return TrackFailure{Kind::Memory, "not enough memory for the background"};
+        }
+        if (!step_done()) return cancelled();
+    }
+    if (pictures.empty())
+        return TrackFailure{Kind::Decode, "no frame for the background can be decoded (frames " +
+                                              std::to_string(*first) + " to " +
+                                              std::to_string(*last) + ")"};
+    std::vector<ConstPixelBlock> blocks;
+    for (const QImage& p : pictures)
+        blocks.push_back({reinterpret_cast<const uint32_t*>(p.constBits()), p.bytesPerLine() / 4});
+    QImage background(result.size, QImage::Format_RGB32);
+    if (background.isNull())
+        return TrackFailure{Kind::Memory, "not enough memory for the background"};
+    median_rgb32(blocks, reinterpret_cast<uint32_t*>(background.bits()),
+                 background.bytesPerLine() / 4, background.width(), background.height());
+    result.background_frames = int(pictures.size());
+    pictures.clear();
+
+    // Every frame's regions, then the object over the whole run.
+    std::vector<FrameRegions> regions(frames.size());
+    std::vector<double> times(frames.size());
+    for (size_t k = 0; k < frames.size(); ++k) {
+        TrackedFrame tracked;
+        tracked.frame = frames[k];
+        if (const int32_t rc = reader.read(frames[k]); rc != 0) {
+            if (!skippable(rc)) return TrackFailure{Kind::Decode, cannot(frames[k], rc)};
+            if (callbacks.skipped) callbacks.skipped(frames[k], false, reader.error_text(rc));
+            tracked.decoded = false;
+        } else {
+            tracked.time_ms = reader.time_ms();
+            const QImage& picture = reader.picture();
+            const QImage frame = picture.format() == QImage::Format_RGB32
+                                     ? picture
+                                     : picture.convertToFormat(QImage::Format_RGB32);
+            regions[k] = find_regions(view_of(frame), view_of(background));
+        }
+        result.frames.push_back(tracked);
+        times[k] = result.scene_seconds(tracked).value_or(double(k));
+        if (!step_done()) return cancelled();
+    }
+    // Times must grow for the path; frame numbers do where a clip's times do not.
+    bool increasing = true;
+    for (size_t k = 1; k < times.size(); ++k) increasing &= times[k] > times[k - 1];
+    if (!increasing)
+        for (size_t k = 0; k < times.size(); ++k) times[k] = double(k);
+    const auto chosen = choose_path(regions, times);
+    for (size_t k = 0; k < frames.size(); ++k) result.frames[k].object = chosen[k];
+    return result;
+}
+
+}  // namespace tambrel::tracking
