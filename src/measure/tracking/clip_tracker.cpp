@@ -3,6 +3,7 @@
 #include <QImage>
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "compose/median.h"
 #include "core/handles.h"
@@ -140,11 +141,22 @@ std::optional<double> TrackResult::scene_seconds(const TrackedFrame& f) const {
     return timing.scene_seconds(double(f.frame) * 1000 / frame_rate);
 }
 
-std::vector<int64_t> spread_frames(int64_t first, int64_t last, int64_t most) {
-    const int64_t count = std::clamp<int64_t>(last - first + 1, 1, std::max<int64_t>(most, 1));
+std::vector<int64_t> background_frames(int64_t first, int64_t last, int64_t most) {
     std::vector<int64_t> frames;
-    for (int64_t i = 0; i < count; ++i)
-        frames.push_back(count == 1 ? first : first + i * (last - first) / (count - 1));
+    if (last < first) return frames;
+    most = std::max<int64_t>(most, 1);
+    if (last - first + 1 <= most) {
+        for (int64_t n = first; n <= last; ++n) frames.push_back(n);
+        return frames;
+    }
+    const double golden = (std::sqrt(5.0) - 1) / 2;
+    const double span = double(last - first);
+    for (int64_t i = 0; i < most; ++i) {
+        const double place = std::fmod(0.5 + double(i) * golden, 1.0);
+        frames.push_back(first + std::llround(place * span));
+    }
+    std::sort(frames.begin(), frames.end());
+    frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
     return frames;
 }
 
@@ -182,9 +194,9 @@ std::variant<TrackResult, TrackFailure> ClipTracker::track(std::span<const int64
     const auto [first, last] = std::minmax_element(frames.begin(), frames.end());
     const int64_t frame_bytes = int64_t{4} * result.size.width() * result.size.height();
     const std::vector<int64_t> spread =
-        spread_frames(*first, *last,
-                      std::min<int64_t>(kMostBackgroundFrames,
-                                        std::max<int64_t>(1, kBackgroundBudget / frame_bytes)));
+        background_frames(*first, *last,
+                          std::min<int64_t>(kMostBackgroundFrames,
+                                            std::max<int64_t>(1, kBackgroundBudget / frame_bytes)));
     const int64_t total = int64_t(spread.size() + frames.size());
     int64_t done = 0;
     const auto step_done = [&]() {

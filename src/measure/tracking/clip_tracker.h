@@ -2,7 +2,8 @@
 // The moving object found through a run's frames of a clip: each frame read at the
 // clip's own size from a media service of the tracker's own, the background of the run
 // made as difference priority makes it (the per-pixel median of up to 15 frames spread
-// evenly over the run), every frame's regions found against it (find_regions), and the
+// over the run; see background_frames), every frame's regions found against it
+// (find_regions), and the
 // object chosen over the whole run (choose_path). tambrel-compose --track and the
 // window's 自動で位置を記録 both use it.
 
@@ -87,8 +88,13 @@ class ClipTracker {
     std::unique_ptr<detail::FrameReader> reader_;
 };
 
-// Frames first .. last spread evenly, at most `most` of them, first and last included:
-// those the background is made of, as difference priority chooses them.
-std::vector<int64_t> spread_frames(int64_t first, int64_t last, int64_t most);
+// The frames the background is made of: every frame from first to last where they are
+// no more than `most`, else `most` of them spread over the range at steps of the
+// golden ratio (i · 0.618… of the range, wrapped round), in order. Evenly spaced frames
+// can fall in step with a periodic motion: the sample pendulum's half period is 21.4
+// frames, and 15 frames evenly over its 300 are 21.4 apart, so every one of them shows
+// the bob at one end of its swing or the other, and a median of them keeps the bob
+// there. Golden-ratio steps never fall in step with a period.
+std::vector<int64_t> background_frames(int64_t first, int64_t last, int64_t most);
 
 }  // namespace tambrel::tracking

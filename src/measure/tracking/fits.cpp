@@ -119,6 +119,22 @@ std::optional<LinearSolution<3>> sine_at(std::span<const double> u, std::span<co
 
 }  // namespace
 
+int decimals_for_error(double error, int fallback) {
+    if (!(error > 0) || !std::isfinite(error)) return fallback;
+    return std::clamp(1 - int(std::floor(std::log10(error))), 0, 9);
+}
+
+bool first_moves_most(std::span<const double> first, std::span<const double> second) {
+    const auto spread = [](std::span<const double> v) {
+        if (v.empty()) return 0.0;
+        const double m = mean_of(v);
+        double sum = 0;
+        for (const double e : v) sum += (e - m) * (e - m);
+        return sum;
+    };
+    return spread(first) >= spread(second);
+}
+
 std::optional<LineFit> fit_line(std::span<const double> t, std::span<const double> x) {
     if (!usable(t, x)) return std::nullopt;
     LineFit fit;

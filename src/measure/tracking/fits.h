@@ -59,6 +59,16 @@ struct SineFit {
     }
 };
 
+// Decimals that show a value with this standard error to the error's second
+// significant digit (0.0021 → 4, 0.35 → 2, 12 → 0), from 0 to 9; `fallback` where the
+// error is not a positive finite number.
+int decimals_for_error(double error, int fallback);
+
+// Which of two coordinates moves most (the larger spread about its mean): true for the
+// first. A pendulum filmed from the front swings across; its height changes at twice
+// the frequency and far less.
+bool first_moves_most(std::span<const double> first, std::span<const double> second);
+
 // Each needs more points than it has parameters (3, 4 and 5 at least) at different
 // times, and finite values; nullopt otherwise. `t` and `x` pair up by index.
 std::optional<LineFit> fit_line(std::span<const double> t, std::span<const double> x);
