@@ -60,7 +60,7 @@ PointTableWindow::PointTableWindow(QWidget* parent) : QWidget(parent, Qt::Window
     y_series = new QLineSeries;
     y_series->setName(QStringLiteral("y"));
     y_series->setPointsVisible(true);
-    // The fit's curves: dashed, in their points' colours once those are known.
+    // The fit's curves: dashed, in darker colours than the points' lines they follow.
     x_fit_series = new QLineSeries;
     y_fit_series = new QLineSeries;
     x_fit_series->setName(QStringLiteral("x 当てはめ"));
@@ -69,10 +69,9 @@ PointTableWindow::PointTableWindow(QWidget* parent) : QWidget(parent, Qt::Window
     chart->addSeries(y_series);
     chart->addSeries(x_fit_series);
     chart->addSeries(y_fit_series);
-    for (auto [fit, points] :
-         {std::pair{x_fit_series, x_series}, std::pair{y_fit_series, y_series}}) {
-        QPen pen(points->color(), 1.5, Qt::DashLine);
-        fit->setPen(pen);
+    for (auto [fit, colour] : {std::pair{x_fit_series, QColor(190, 30, 30)},
+                               std::pair{y_fit_series, QColor(20, 110, 40)}}) {
+        fit->setPen(QPen(colour, 2, Qt::DashLine));
         fit->setVisible(false);
     }
     time_axis = new QValueAxis;
@@ -150,15 +149,19 @@ void PointTableWindow::show_table(const TextTable& text, const std::vector<Point
     table->setRowCount(int(text.rows.size()));
     point_rows_ = int(rows.size());
     if (selected_ && *selected_ >= point_rows_) selected_.reset();
-    for (int r = 0; r < int(text.rows.size()); ++r)
+    table->clearSpans();
+    for (int r = 0; r < int(text.rows.size()); ++r) {
+        // The fit's rows (a name, its value, its standard error) show the name across
+        // the first three columns, so k and t stay narrow; they copy as three cells.
+        const bool fit_row = r >= point_rows_;
+        if (fit_row && !text.rows[size_t(r)].isEmpty()) table->setSpan(r, 0, 1, 3);
         for (int c = 0; c < int(text.rows[size_t(r)].size()); ++c) {
             auto* item = new QTableWidgetItem(text.rows[size_t(r)][c]);
-            if (r < point_rows_) {
+            if (!fit_row) {
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 // A point looked for and not found reads grey.
                 if (!rows[size_t(r)].found) item->setForeground(Qt::gray);
             } else {
-                // The fit's rows: a name, its value and its standard error.
                 item->setTextAlignment((c == 0 ? Qt::AlignLeft : Qt::AlignRight) |
                                        Qt::AlignVCenter);
                 item->setFlags(item->flags() & ~Qt::ItemIsSelectable);
@@ -168,8 +171,9 @@ void PointTableWindow::show_table(const TextTable& text, const std::vector<Point
                     item->setFont(bold);
                 }
             }
-            table->setItem(r, c, item);
+            table->setItem(r, fit_row && c > 0 ? c + 2 : c, item);
         }
+    }
     if (selected_) {
         table->selectRow(*selected_);
         table->scrollToItem(table->item(*selected_, 0));

@@ -629,7 +629,7 @@ void Worksheet::auto_recorded(const tracking::TrackResult& result,
     points_changed();
     show_table();
     form_.statusBar()->showMessage(
-        QStringLiteral("自動で記録しました: %1 コマのうち %2 コマで物体が見つかりました")
+        QStringLiteral("自動記録: %1 コマ中 %2 コマで検出")
             .arg(result.frames.size())
             .arg(found),
         8000);
