@@ -64,7 +64,8 @@ void BM_FindRegions(benchmark::State& state) {
         found += r.regions.size();
         benchmark::DoNotOptimize(found);
     }
-    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["regions"] = double(found) / double(state.iterations());
 }
 BENCHMARK(BM_FindRegions)
@@ -94,9 +95,10 @@ void BM_ChoosePath300(benchmark::State& state) {
     std::vector<double> times(300);
     for (int k = 0; k < 300; ++k) {
         const double a = k * 0.15;
-        frames[size_t(k)].regions = {{320 + 100 * std::sin(a), 240 + 20 * std::cos(2 * a), 2800, false},
-                                     {500, 400, 700, false},
-                                     {double(k % 640), 30, 40, false}};
+        frames[size_t(k)].regions = {
+            {320 + 100 * std::sin(a), 240 + 20 * std::cos(2 * a), 2800, false},
+            {500, 400, 700, false},
+            {double(k % 640), 30, 40, false}};
         times[size_t(k)] = k / 30.0;
     }
     for (auto _ : state) benchmark::DoNotOptimize(tracking::choose_path(frames, times));
