@@ -2,8 +2,13 @@
 
 #include <QImage>
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "compose/median.h"
 #include "core/handles.h"
@@ -13,6 +18,7 @@
 #include "measure/tracking/track_path.h"
 #include "media/service/command_service.h"
 #include "media/service/media_errors.h"
+#include "media/service/memory_budget.h"
 #include "media/service/path_codec.h"
 #include "media/service/video_device.h"
 
@@ -101,6 +107,11 @@ class FrameReader {
         return number(reply_);
     }
     const QImage& picture() const { return surface_->image(); }
+    // What the decoder holds for this clip (a further reader holds as much again).
+    size_t working_bytes() {
+        auto* device = service_.device(kAlias);
+        return device ? device->clip().working_bytes() : 0;
+    }
 
     std::string error_text(int32_t rc) {
         char text[256] = {};
@@ -132,6 +143,24 @@ class FrameReader {
 
 }  // namespace detail
 
+namespace {
+
+// Parts of a run tracked side by side: one per processor, at most four, none shorter
+// than kMinFramesPerPart, and only as many as the memory budget has room for (each
+// opens the clip again, with its decoder and a picture of its own).
+constexpr size_t kMinFramesPerPart = 24;
+size_t part_count(detail::FrameReader& reader, size_t frames) {
+    size_t parts = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+    parts = std::clamp<size_t>(std::min(parts, frames / kMinFramesPerPart), 1, parts);
+    const size_t per_part = reader.working_bytes() + 2 * size_t(4) * size_t(reader.size_.width()) *
+                                                         size_t(reader.size_.height());
+    const size_t room = media::MemoryBudget::process().available();
+    if (per_part > 0) parts = std::min(parts, 1 + room / per_part);
+    return std::max<size_t>(parts, 1);
+}
+
+}  // namespace
+
 std::optional<double> TrackResult::scene_seconds(const TrackedFrame& f) const {
     ClipTiming timing;
     timing.frame_rate = frame_rate;
@@ -160,8 +189,8 @@ std::vector<int64_t> background_frames(int64_t first, int64_t last, int64_t most
     return frames;
 }
 
-ClipTracker::ClipTracker(std::unique_ptr<detail::FrameReader> reader)
-    : reader_(std::move(reader)) {}
+ClipTracker::ClipTracker(std::string path, std::unique_ptr<detail::FrameReader> reader)
+    : path_(std::move(path)), reader_(std::move(reader)) {}
 ClipTracker::~ClipTracker() = default;
 
 int64_t ClipTracker::length() const { return reader_->length_; }
@@ -171,7 +200,7 @@ std::variant<std::unique_ptr<ClipTracker>, TrackFailure> ClipTracker::open(
     const std::string& path) {
     auto reader = std::make_unique<detail::FrameReader>();
     if (auto failure = reader->open(path)) return *failure;
-    return std::unique_ptr<ClipTracker>(new ClipTracker(std::move(reader)));
+    return std::unique_ptr<ClipTracker>(new ClipTracker(path, std::move(reader)));
 }
 
 std::variant<TrackResult, TrackFailure> ClipTracker::track(std::span<const int64_t> frames,
@@ -204,6 +233,7 @@ std::variant<TrackResult, TrackFailure> ClipTracker::track(std::span<const int64
         return !callbacks.progress || callbacks.progress(done, total);
     };
     const auto cancelled = [] { return TrackFailure{Kind::Cancelled, "cancelled"}; };
+    bool cancelled_by_caller = false;
     const auto cannot = [&](int64_t n, int32_t rc) {
         return "frame " + std::to_string(n) + " cannot be decoded: " + reader.error_text(rc);
     };
@@ -240,35 +270,108 @@ std::variant<TrackResult, TrackFailure> ClipTracker::track(std::span<const int64
     result.background_frames = int(pictures.size());
     pictures.clear();
 
-    // Every frame's regions, then the object over the whole run.
-    std::vector<FrameRegions> regions(frames.size());
-    std::vector<double> times(frames.size());
-    for (size_t k = 0; k < frames.size(); ++k) {
-        TrackedFrame tracked;
-        tracked.frame = frames[k];
-        if (const int32_t rc = reader.read(frames[k]); rc != 0) {
-            if (!skippable(rc)) return TrackFailure{Kind::Decode, cannot(frames[k], rc)};
-            if (callbacks.skipped) callbacks.skipped(frames[k], false, reader.error_text(rc));
-            tracked.decoded = false;
-        } else {
-            tracked.time_ms = reader.time_ms();
-            const QImage& picture = reader.picture();
-            const QImage frame = picture.format() == QImage::Format_RGB32
-                                     ? picture
-                                     : picture.convertToFormat(QImage::Format_RGB32);
-            regions[k] = find_regions(view_of(frame), view_of(background));
+    // Every frame's regions, in consecutive parts side by side (each on a service of its
+    // own: decoding and finding overlap), then the object over the whole run.
+    const size_t n = frames.size();
+    std::vector<FrameRegions> regions(n);
+    result.frames.resize(n);
+    for (size_t k = 0; k < n; ++k) result.frames[k].frame = frames[k];
+    const size_t parts = part_count(reader, n);
+    std::atomic<int64_t> frames_done{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    struct Skip {
+        int64_t frame;
+        std::string reason;
+    };
+    std::vector<Skip> skips;              // guarded by mutex
+    std::optional<size_t> failed_at;      // guarded by mutex: the earliest k
+    std::optional<TrackFailure> failure;  // guarded by mutex
+    const auto fail_at = [&](size_t k, TrackFailure f) {
+        std::lock_guard lock(mutex);
+        if (!failed_at || k < *failed_at) {
+            failed_at = k;
+            failure = std::move(f);
         }
-        result.frames.push_back(tracked);
-        times[k] = result.scene_seconds(tracked).value_or(double(k));
-        if (!step_done()) return cancelled();
+        stop = true;
+    };
+    // Frames k = from .. to - 1 on `own`; `after_each` runs after each frame.
+    const auto part = [&](detail::FrameReader& own, size_t from, size_t to,
+                          const std::function<void()>& after_each) {
+        for (size_t k = from; k < to && !stop; ++k) {
+            TrackedFrame& tracked = result.frames[k];
+            if (const int32_t rc = own.read(frames[k]); rc != 0) {
+                if (!skippable(rc)) {
+                    fail_at(k, {Kind::Decode, "frame " + std::to_string(frames[k]) +
+                                                  " cannot be decoded: " + own.error_text(rc)});
+                    return;
+                }
+                std::lock_guard lock(mutex);
+                skips.push_back({frames[k], own.error_text(rc)});
+                tracked.decoded = false;
+            } else {
+                tracked.time_ms = own.time_ms();
+                const QImage& picture = own.picture();
+                const QImage frame = picture.format() == QImage::Format_RGB32
+                                         ? picture
+                                         : picture.convertToFormat(QImage::Format_RGB32);
+                regions[k] = find_regions(view_of(frame), view_of(background));
+            }
+            ++frames_done;
+            if (after_each) after_each();
+        }
+    };
+    const auto report = [&] {
+        if (callbacks.progress &&
+            !callbacks.progress(int64_t(spread.size()) + frames_done.load(), total)) {
+            stop = true;
+            cancelled_by_caller = true;
+        }
+    };
+    std::vector<std::thread> threads;
+    int running = int(parts) - 1;  // guarded by mutex
+    std::condition_variable finished;
+    for (size_t i = 1; i < parts; ++i)
+        threads.emplace_back([&, i] {
+            detail::FrameReader own;
+            if (auto opened = own.open(path_))
+                fail_at(n * i / parts, *opened);
+            else
+                part(own, n * i / parts, n * (i + 1) / parts, {});
+            std::lock_guard lock(mutex);
+            --running;
+            finished.notify_all();
+        });
+    part(reader, 0, n / parts, report);
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(100),
+                                  [&] { return running == 0; })) {
+            lock.unlock();
+            report();
+            lock.lock();
+        }
     }
+    for (std::thread& t : threads) t.join();
+    if (cancelled_by_caller) return cancelled();
+    if (failure) return *failure;
+    report();
+    if (cancelled_by_caller) return cancelled();
+    std::sort(skips.begin(), skips.end(),
+              [](const Skip& a, const Skip& b) { return a.frame < b.frame; });
+    if (callbacks.skipped)
+        for (const Skip& skip : skips) callbacks.skipped(skip.frame, false, skip.reason);
+
+    std::vector<double> times(n);
+    for (size_t k = 0; k < n; ++k)
+        times[k] = result.scene_seconds(result.frames[k]).value_or(double(k));
     // Times must grow for the path; frame numbers do where a clip's times do not.
     bool increasing = true;
     for (size_t k = 1; k < times.size(); ++k) increasing &= times[k] > times[k - 1];
     if (!increasing)
         for (size_t k = 0; k < times.size(); ++k) times[k] = double(k);
     const auto chosen = choose_path(regions, times);
-    for (size_t k = 0; k < frames.size(); ++k) result.frames[k].object = chosen[k];
+    for (size_t k = 0; k < n; ++k) result.frames[k].object = chosen[k];
     return result;
 }
 

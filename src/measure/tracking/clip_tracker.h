@@ -79,12 +79,16 @@ class ClipTracker {
     QSize size() const;
 
     // Finds the object in each of `frames` (frame numbers, k = their index). A frame
-    // that cannot be decoded is not found (and reported), or with `strict` ends the run.
+    // that cannot be decoded is not found (and reported, in the run's order, once the
+    // frames are done), or with `strict` ends the run. After the background, the frames
+    // are read in consecutive parts side by side, each part on the clip opened again;
+    // the callbacks run on the calling thread.
     std::variant<TrackResult, TrackFailure> track(std::span<const int64_t> frames, bool strict,
                                                   const TrackCallbacks& callbacks = {});
 
   private:
-    explicit ClipTracker(std::unique_ptr<detail::FrameReader> reader);
+    ClipTracker(std::string path, std::unique_ptr<detail::FrameReader> reader);
+    std::string path_;
     std::unique_ptr<detail::FrameReader> reader_;
 };
 
