@@ -60,14 +60,20 @@ if [ "$stage" = namespace ]; then
   exit $status
 fi
 
+TMPDIR_SHOT=$(mktemp -d)
 "$APP" &
 app=$!
-trap 'kill $app 2>/dev/null || true' EXIT
+trap 'kill $app 2>/dev/null || true; rm -rf "$TMPDIR_SHOT"' EXIT
 win=$(xdotool search --sync --onlyvisible --name '^Tambrel' | head -1)
 sleep 1
-# Control positions in client pixels (the window's layout, twips / 15); the menu bar
-# takes what the window has above its 453-pixel client area.
-menu=$(( $(xdotool getwindowgeometry "$win" | awk -F'[x ]' '/Geometry/ { print $NF }') - 453 ))
+# Control positions in client pixels (the window's layout, twips / 15). The client area
+# starts below the menu bar (a status bar follows it): found from the scale's black
+# frame, whose top edge lies 42 pixels into the client area (Picture3's inner top).
+import -window "$win" "$TMPDIR_SHOT/start.png"
+frame_top=$(convert "$TMPDIR_SHOT/start.png" -crop 1x200+700+0 +repage txt:- |
+  awk -F'[,:]' '/#000000/ { print $2; exit }')
+menu=$(( frame_top - 42 ))
+echo "client area starts ${menu} pixels below the window's top" >&2
 click() { xdotool mousemove --window "$win" "$1" $(( $2 + menu )) click 1; }
 
 xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"

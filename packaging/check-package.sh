@@ -104,12 +104,15 @@ for option in '\-\-help' '\-\-version' 'FILE'; do
     problem "the manual page of tambrel does not mention $option"
 done
 
-# The packaged programs run; help and version need no display.
-"$root/usr/bin/tambrel-compose" --help | grep -q -- '--as-shown' ||
+# The packaged programs run; help and version need no display. (Their output is read
+# whole first: grep -q would stop reading early, and the writer would die of SIGPIPE.)
+compose_help=$("$root/usr/bin/tambrel-compose" --help) || compose_help=
+grep -q -- '--as-shown' <<<"$compose_help" ||
   problem "the packaged tambrel-compose does not run"
 [ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/tambrel" --version | head -1)" = \
   "tambrel ${version%-*}" ] || problem "the packaged tambrel --version does not say ${version%-*}"
-"$root/usr/bin/tambrel-mci" --help | grep -q '^Usage: tambrel-mci' ||
+mci_help=$("$root/usr/bin/tambrel-mci" --help) || mci_help=
+grep -q '^Usage: tambrel-mci' <<<"$mci_help" ||
   problem "the packaged tambrel-mci --help does not answer"
 
 # lintian: no error and no warning (tags answered with a reason are in the package's own

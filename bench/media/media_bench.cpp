@@ -1,18 +1,23 @@
 // media_bench: how fast the media service steps, steps back and seeks, side by side with
 // the naive method (seek to the preceding keyframe and decode forward for every
 // request); how long a ten-minute clip takes to open; and how a 20 s playback keeps
-// time. Clips are made by tambrel_clipgen in a temporary folder.
+// time. Clips are made by tambrel_clipgen in a temporary folder: AVI as before, 1080p60
+// HEVC and 240 fps slow motion in MP4 as phones record them, and ten minutes of 1080p in
+// MP4, Matroska and MPEG-TS (looped by the ffmpeg tool, when installed).
 //
 // Usage: media_bench [--quick]   (--quick: fewer samples, shorter playback)
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,22 +39,23 @@ struct Clip {
 };
 
 Clip make(const QTemporaryDir& dir, const char* label, tambrel::clipgen::Codec codec, int w, int h,
-          int frames, int gop) {
+          int frames, int gop, int fps = 30, const char* extension = ".avi") {
     tambrel::clipgen::ClipOptions o;
-    o.path = QDir(dir.path()).filePath(QString::fromLatin1(label) + ".avi").toStdString();
+    o.path = QDir(dir.path()).filePath(QString::fromLatin1(label) + extension).toStdString();
     o.codec = codec;
     o.width = w;
     o.height = h;
     o.frames = frames;
     o.keyframe_interval = gop;
+    o.fps_num = fps;
     QElapsedTimer t;
     t.start();
     if (const auto err = tambrel::clipgen::write_clip(o)) {
         std::fprintf(stderr, "cannot write %s: %s\n", label, err->c_str());
         std::exit(2);
     }
-    std::printf("  made %-28s %dx%d, %d frames, keyframe every %d (%.1f s)\n", label, w, h, frames,
-                gop, t.nsecsElapsed() / 1e9);
+    std::printf("  made %-34s %dx%d, %d frames at %d fps, keyframe every %d (%.1f s)\n", label, w,
+                h, frames, fps, gop, t.nsecsElapsed() / 1e9);
     return {label, o.path};
 }
 
@@ -160,6 +166,24 @@ void open_time(const Clip& clip, int runs) {
                 runs);
 }
 
+// The same frames looped into a clip `times` as long, in the container `extension` names,
+// by FFmpeg's own tool (a stream copy: quick). Empty when the tool is not installed.
+std::optional<Clip> looped(const QTemporaryDir& dir, const Clip& source, int times,
+                           const char* label, const char* extension) {
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty()) return std::nullopt;
+    const QString out = QDir(dir.path()).filePath(QString::fromLatin1(label) + extension);
+    QProcess p;
+    p.start(ffmpeg, {"-v", "error", "-y", "-stream_loop", QString::number(times - 1), "-i",
+                     QString::fromStdString(source.path), "-c", "copy", "-an", out});
+    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg could not loop %s: %s\n", source.label.c_str(),
+                     p.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    return Clip{label, out.toStdString()};
+}
+
 void playback(const Clip& clip, int seconds) {
     tambrel::HandleTable handles;
     CommandService service(handles);
@@ -212,10 +236,31 @@ int main(int argc, char** argv) {
         make(dir, "h264-1920x1080-gop250", Codec::H264, 1920, 1080, quick ? 260 : 500, 250);
     const Clip long_clip =
         make(dir, "mpeg4-320x240-10min", Codec::Mpeg4, 320, 240, quick ? 1800 : 18000, 250);
+    // What phones record: 1080p60 HEVC with a keyframe a second, and slow motion at 240 fps.
+    const Clip hevc = make(dir, "hevc-1920x1080-60fps-gop60", Codec::Hevc, 1920, 1080,
+                           quick ? 120 : 300, 60, 60, ".mp4");
+    const Clip slow = make(dir, "h264-1280x720-240fps-gop240", Codec::H264, 1280, 720,
+                           quick ? 300 : 720, 240, 240, ".mp4");
+    // Twenty seconds of 1080p, looped to ten minutes in each container.
+    const Clip twenty = make(dir, "h264-1920x1080-20s", Codec::H264, 1920, 1080, quick ? 150 : 600,
+                             30, 30, ".mp4");
+    const int loops = quick ? 4 : 30;
+    std::vector<Clip> long_hd;
+    for (const auto& [label, extension] :
+         {std::pair{"h264-1920x1080-10min", ".mp4"}, std::pair{"h264-1920x1080-10min", ".mkv"},
+          std::pair{"h264-1920x1080-10min", ".mts"}})
+        if (auto c = looped(dir, twenty, loops, label, extension)) {
+            c->label += extension;
+            long_hd.push_back(*c);
+        }
+    if (long_hd.empty()) std::printf("  (ffmpeg is not installed: no long 1080p clips)\n");
 
     compare(mpeg4, quick ? 40 : 200, quick ? 10 : 60);
     compare(h264, quick ? 20 : 120, quick ? 5 : 25);
+    compare(hevc, quick ? 20 : 120, quick ? 5 : 25);
+    compare(slow, quick ? 20 : 120, quick ? 5 : 25);
     open_time(long_clip, 5);
+    for (const Clip& c : long_hd) open_time(c, 3);
     playback(mpeg4, quick ? 3 : 20);
     return 0;
 }

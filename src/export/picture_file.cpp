@@ -6,6 +6,11 @@
 
 namespace tambrel {
 
+QString picture_filter() {
+    return QStringLiteral(
+        "PNG 画像 (*.png)|*.png|JPEG 画像 (*.jpg *.jpeg)|*.jpg;*.jpeg|BMP 画像 (*.bmp)|*.bmp");
+}
+
 std::optional<QByteArray> picture_format(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("png")) return QByteArray("png");

@@ -10,6 +10,9 @@
 
 namespace tambrel {
 
+// The save dialog's filter for these formats ("caption|pattern|…", PNG first).
+QString picture_filter();
+
 // "png", "jpg" or "bmp" for a name ending in .png, .jpg/.jpeg, .bmp (any case).
 std::optional<QByteArray> picture_format(const QString& path);
 // The name as chosen, with ".png" added when its extension names none of the formats.

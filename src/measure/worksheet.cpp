@@ -22,7 +22,10 @@
 #include "export/picture_file.h"
 #include "export/table_text.h"
 #include "measure/auto_record.h"
+#include "measure/axes_geometry.h"
 #include "measure/calibration_dialog.h"
+#include "measure/full_save.h"
+#include "measure/full_scale.h"
 #include "measure/marker_overlay.h"
 #include "measure/point_table_window.h"
 #include "media/command_tap.h"
@@ -64,8 +67,7 @@ std::optional<double> reply_number(const QString& reply) {
     return value;
 }
 
-const QString kPictureFilter = QStringLiteral(
-    "PNG 画像 (*.png)|*.png|JPEG 画像 (*.jpg *.jpeg)|*.jpg;*.jpeg|BMP 画像 (*.bmp)|*.bmp");
+const QString kPictureFilter = picture_filter();
 const QString kCsvFilter = QStringLiteral("CSV ファイル (*.csv)|*.csv");
 
 }  // namespace
@@ -77,6 +79,7 @@ Worksheet::Worksheet(Form1& form, Module1& module1, Platform& platform, CommandT
     build_status_bar();
     overlay_ = new MarkerOverlay(form_.Picture3->client());
     table_window_ = new PointTableWindow(&form_);
+    full_save_ = new FullResolutionSave(form_, platform_, this);
     connect(table_window_, &PointTableWindow::undoRequested, this, &Worksheet::undo_point);
     connect(table_window_, &PointTableWindow::clearRequested, this, &Worksheet::clear_points);
     connect(table_window_, &PointTableWindow::copyRequested, this, &Worksheet::copy_table);
@@ -170,8 +173,19 @@ void Worksheet::build_menus() {
                      &Worksheet::copy_composite);
     // A text box with the focus keeps Ctrl+C for its own text.
     mnucopy->setShortcut(QKeySequence::Copy);
+    mnusavefull = new QAction(QStringLiteral("元の解像度で保存…"), &form_);
+    mnusavefull->setObjectName(QStringLiteral("mnusavefull"));
+    mnusavefull->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    mnusavescaled = new QAction(QStringLiteral("元の解像度で保存（目盛付き）…"), &form_);
+    mnusavescaled->setObjectName(QStringLiteral("mnusavescaled"));
+    for (QAction* a : {mnusavefull, mnusavescaled})
+        connect(a, &QAction::triggered, this, [this, scaled = a == mnusavescaled] {
+            if (!platform_.ending()) save_full_resolution(scaled);
+        });
     file->insertSeparator(form_.mnuend);
     file->insertAction(form_.mnuend, mnusave);
+    file->insertAction(form_.mnuend, mnusavefull);
+    file->insertAction(form_.mnuend, mnusavescaled);
     file->insertAction(form_.mnuend, mnucopy);
     file->insertSeparator(form_.mnuend);
 
@@ -676,6 +690,24 @@ void Worksheet::copy_composite() {
     platform_.clipboard_set_image(form_.Picture3->surface().displayed());
 }
 
+void Worksheet::save_full_resolution(bool with_scale) {
+    std::optional<MatchingScale> scale;
+    if (with_scale && calibration_.calibrated()) {
+        ShownLayout& layout = scale.emplace().layout;
+        const auto area = image_area(form_.Picture1->outer_width(), form_.Picture1->outer_height());
+        if (area) layout.frame_area = QSize(area->width, area->height);
+        layout.composite = form_.Picture3->surface().image().size();
+        layout.fit = destination_size_
+                         ? QRect(QPoint(0, 0), destination_size_->toSize())
+                         : picture_fit(source_size_.value_or(QSizeF()).toSize(), layout.frame_area);
+        layout.xaxis_true = form_.xaxis_mode != 0;
+        layout.yaxis_true = form_.yaxis_mode != 0;
+        scale->caption = calibration_.tick_text();
+        scale->font = form_.Picture3->surface().font;
+    }
+    full_save_->save(clip_path_, record_.plan(), std::move(scale));
+}
+
 void Worksheet::copy_table() {
     if (points_.empty()) return;
     const TextTable text = table_text();
@@ -743,6 +775,9 @@ void Worksheet::refresh() {
     fit_label->setVisible(!fit.summary.isEmpty());
 
     mnuuncalibrate->setEnabled(calibration_.calibrated());
+    const bool recorded = record_.plan().has_value() && !clip_path_.isEmpty();
+    mnusavefull->setEnabled(recorded);
+    mnusavescaled->setEnabled(recorded && calibration_.calibrated());
     mnucapture->setEnabled(timing_.known());
     mnuundo->setEnabled(!points_.empty());
     mnuclearpoints->setEnabled(!points_.empty());

@@ -31,6 +31,7 @@ class AutoRecorder;
 class CalibrationDialog;
 class CommandTap;
 class Form1;
+class FullResolutionSave;
 class MarkerOverlay;
 class Module1;
 class Platform;
@@ -71,6 +72,8 @@ public:
     QAction* mnuclearpoints;  // 記録をすべて消去
     QAction* mnusave;         // 合成画像を保存(&S)…, Ctrl+S
     QAction* mnucopy;         // 合成画像をコピー, Ctrl+C
+    QAction* mnusavefull;     // 元の解像度で保存…, Ctrl+Shift+S
+    QAction* mnusavescaled;   // 元の解像度で保存（目盛付き）…, when calibrated
     QLabel* time_label;       // "t = 1.234 s"
     QLabel* interval_label;   // "合成間隔 Δt = 0.100 s"
     QLabel* tick_label;       // "1 目盛 = 0.052 m"
@@ -79,6 +82,7 @@ public:
     AutoRecorder* auto_recorder() const { return recorder_; }
     MarkerOverlay* overlay() const { return overlay_; }
     CalibrationDialog* calibration_dialog() const { return calibration_dialog_; }
+    FullResolutionSave* full_save() const { return full_save_; }
 
     // --- actions ---
     void start_calibration();
@@ -93,6 +97,8 @@ public:
     void clear_points();
     void save_composite();
     void copy_composite();
+    // The recorded run at the clip's own size; with the scale drawn to match when asked.
+    void save_full_resolution(bool with_scale);
     void copy_table();
     void save_table();
 
@@ -159,6 +165,7 @@ private:
     PointTableWindow* table_window_ = nullptr;
     CalibrationDialog* calibration_dialog_ = nullptr;
     QShortcut* escape_ = nullptr;
+    FullResolutionSave* full_save_ = nullptr;
 };
 
 }  // namespace tambrel

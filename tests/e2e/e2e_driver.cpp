@@ -1231,7 +1231,8 @@ void Scenario::step6d_portrait() {
 void Scenario::step6e_worksheet() {
     log(
         QStringLiteral("step 6e: the sample calibrated at its 600 px/m, five positions recorded, "
-                       "the table through the clipboard, the composite saved"));
+                       "the table through the clipboard, the composite saved as shown and at "
+                       "the clip's own size"));
     open_clip(sample_path_, QStringLiteral("sample"));
     wait_for_frame(0, false, QStringLiteral("the sample at frame 0"));
     desk_.click_at(centre(kCommand1));
@@ -1413,6 +1414,49 @@ void Scenario::step6e_worksheet() {
         if (!(qRed(mark) > qGreen(mark) + 80) || mean_level(file, clicked[k]) < 180 ||
             std::abs(qRed(plain) - qGreen(plain)) > 40)
             fail(QStringLiteral("k = %1: the mark is not on screen only").arg(k));
+    }
+
+    // The same run at the clip's own size: ﾌｧｲﾙ › 元の解像度で保存… (Ctrl+Shift+S).
+    open_menu();
+    save(
+        desk_.grab(), QStringLiteral("file-menu"),
+        QStringLiteral("ﾌｧｲﾙ open: 合成画像を保存, 元の解像度で保存, 元の解像度で保存（目盛付き）, "
+                       "合成画像をコピー"));
+    desk_.key(QStringLiteral("Escape"));
+    const QString full = dir_.filePath(QStringLiteral("saved-full-resolution.png"));
+    QFile::remove(full);
+    before = program_windows();
+    desk_.click_at(centre(kLabel1));
+    desk_.key(QStringLiteral("ctrl+shift+s"));
+    const qulonglong full_dialog =
+        wait_for_new_window(before, 201, QStringLiteral("the save dialog after Ctrl+Shift+S"));
+    desk_.move_to(desk_.window_geometry(full_dialog).center());
+    desk_.key(QStringLiteral("ctrl+a"));
+    desk_.type(full);
+    desk_.key(QStringLiteral("Return"));
+    // The file appears whole (written aside and renamed into place).
+    const QImage big = wait_for(QStringLiteral("the full-resolution composite"), kLong,
+                                [&]() -> std::optional<QImage> {
+                                    QImage image;
+                                    if (!image.load(full)) return std::nullopt;
+                                    return image.convertToFormat(QImage::Format_RGB32);
+                                });
+    save(big, QStringLiteral("saved-full-resolution"),
+         QStringLiteral("the composite saved at the clip's own size, opened"));
+    if (big.size() != QSize(sample_.width, sample_.height))
+        fail(QStringLiteral("the full-resolution composite is %1 x %2, the clip %3 x %4")
+                 .arg(big.width())
+                 .arg(big.height())
+                 .arg(sample_.width)
+                 .arg(sample_.height));
+    // Every recorded bob where the clip has it, in clip pixels, without scale or marks.
+    for (const int frame : frames) {
+        const QPointF bob = clipgen::bob_position(sample_, frame);
+        if (mean_level(big, bob.toPoint()) < 180)
+            fail(QStringLiteral("the full-resolution composite has no bob of frame %1 at (%2, %3)")
+                     .arg(frame)
+                     .arg(bob.x())
+                     .arg(bob.y()));
     }
 }
 

@@ -17,16 +17,13 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/form1.h"
 #include "clipgen.h"
-#include "core/handles.h"
 #include "measure/auto_record.h"
 #include "measure/marker_overlay.h"
 #include "measure/point_table_window.h"
 #include "measure/worksheet.h"
 #include "media/service/command_service.h"
-#include "mouse.h"
-#include "support/fake_platform.h"
+#include "worksheet_fixture.h"
 
 using namespace tambrel;
 using namespace tambrel::testing;
@@ -35,20 +32,7 @@ namespace {
 
 constexpr int kStep = 3, kCycles = 20;  // frames 0, 3, … 57
 
-// The window as the program starts it, with the real media service behind it.
-struct Window {
-    HandleTable handles;
-    FakePlatform platform;
-    media::CommandService service{handles};
-    std::unique_ptr<Form1> form;
-
-    Window() {
-        form = std::make_unique<Form1>(platform, service, handles);
-        form->start();
-        platform.ms_per_read = 50;  // the paced steps' busy-wait ends
-    }
-    Worksheet& ws() { return *form->worksheet(); }
-};
+using Window = WorksheetFixture<media::CommandService>;
 
 }  // namespace
 
@@ -84,13 +68,7 @@ void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
     QTRY_VERIFY(w.ws().timing().known());
     // The open's "close avfile" beeps when no clip was open; nothing after it may.
     const int beeps = w.platform.beeps;
-    w.form->Text6->setText(QString::number(kStep));
-    const int first = w.platform.yields + 1;
-    w.platform.on_yield = [&w, first](int yield) {
-        if (yield - first + 1 >= kCycles) w.form->Cmdgouseistop_Click();
-    };
-    w.form->CmdGosei_Click();
-    w.platform.on_yield = {};
+    w.run(kStep, kCycles);
     QCOMPARE(int(w.ws().record().cycles().size()), kCycles);
 
     w.ws().mnuautorecord->trigger();
@@ -154,13 +132,9 @@ void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
              std::optional<QPointF>(QPointF(points[2].x, points[2].y)));
 
     // A marker dragged carries its row along, and the ring with it.
-    QWidget* composite = w.form->Picture3->client();
     const QPointF from(points[4].x, points[4].y), to = from + QPointF(7, -5);
     const QString x_before = window->table->item(4, 2)->text();
-    press(composite, from);
-    move(composite, from + QPointF(3, -2), Qt::LeftButton);
-    move(composite, to, Qt::LeftButton);
-    release(composite, to);
+    w.drag(from, to);
     QCOMPARE(QPointF(points[4].x, points[4].y), to);
     QCOMPARE(w.ws().overlay()->highlight(), std::optional<QPointF>(to));
     QCOMPARE(window->table->currentRow(), 4);

@@ -23,8 +23,7 @@
 #include "measure/marker_overlay.h"
 #include "measure/point_table_window.h"
 #include "measure/worksheet.h"
-#include "mouse.h"
-#include "support/form_fixture.h"
+#include "worksheet_fixture.h"
 
 using namespace tambrel;
 using namespace tambrel::testing;
@@ -40,12 +39,11 @@ double frame_ms(int n) {
 
 // A 640 × 480 phone clip at a nominal 30 fps behind the fake service; a dot moves 10
 // shown pixels right per frame.
-struct ClipFixture : FormFixture<> {
+struct ClipFixture : WorksheetFixture<> {
     QTemporaryDir dir;
     QString clip;
 
     ClipFixture() {
-        platform.ms_per_read = 50;
         clip = dir.filePath(QStringLiteral("phone.avi"));
         QFile file(clip);
         file.open(QIODevice::WriteOnly);
@@ -72,35 +70,10 @@ struct ClipFixture : FormFixture<> {
         };
     }
 
-    Worksheet& ws() { return *form->worksheet(); }
-
     void open() {
         platform.dialog_answers.push_back(clip);
         form->mnuopen->trigger();
         QTRY_VERIFY(ws().timing().known());
-    }
-
-    // A run with `steps` frames per step, stopped after `cycles` cycles.
-    void run(int steps, int cycles) {
-        const int base = platform.yields;
-        platform.on_yield = [this, base, cycles](int yield) {
-            if (yield - base == cycles) form->Cmdgouseistop_Click();
-        };
-        form->Text6->setText(QString::number(steps));
-        form->CmdGosei_Click();
-        platform.on_yield = {};
-    }
-
-    QWidget* composite() { return form->Picture3->client(); }
-    void click(QPointF at) {
-        press(composite(), at);
-        release(composite(), at);
-    }
-    void drag(QPointF from, QPointF to) {
-        press(composite(), from);
-        move(composite(), (from + to) / 2, Qt::LeftButton);
-        move(composite(), to, Qt::LeftButton);
-        release(composite(), to);
     }
 };
 
@@ -108,7 +81,7 @@ struct ClipFixture : FormFixture<> {
 
 class WorksheetTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void aRunRecordsItsFramesAndTheStatusBarShowsTimeAndInterval();
     void withoutAClipARunAsksNothingMore();
     void clicksRecordPointsIntoTheTableThatCopiesAndSaves();
@@ -162,6 +135,8 @@ void WorksheetTest::withoutAClipARunAsksNothingMore() {
     for (const std::string& c : f.service.commands) QVERIFY2(c.rfind("status", 0) != 0, c.c_str());
     QCOMPARE(int(f.ws().record().cycles().size()), 3);
     QVERIFY(!f.ws().record().plan());
+    // No clip to rebuild it from: nothing to save at full resolution.
+    QVERIFY(!f.ws().mnusavefull->isEnabled());
     QVERIFY(!f.ws().time_label->isVisibleTo(f.form.get()));
 }
 

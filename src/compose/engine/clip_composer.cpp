@@ -135,17 +135,30 @@ struct Plan {
 
 // What the parts of a run share.
 struct Shared {
+    explicit Shared(size_t parts) : part_finished(parts) {}
     std::atomic<int64_t> done{0};
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> cancelled{false};  // by the caller
+    // The earliest part that failed. A failure in a later part stops only the parts after
+    // it: those before run on, as a single pass would, and may fail first.
+    std::atomic<size_t> failed_part{SIZE_MAX};
     std::mutex mutex;
     std::condition_variable finished;
-    int running = 0;                   // guarded by mutex
-    std::vector<SkippedFrame> untold;  // guarded by mutex: not yet reported
-    std::vector<int64_t> skipped;      // guarded by mutex
-    void skip(int64_t frame, std::string reason) {
+    int running = 0;  // guarded by mutex
+    // Frames left out and not yet reported, with their part: guarded by mutex.
+    std::vector<std::pair<size_t, SkippedFrame>> untold;
+    std::vector<int64_t> skipped;     // guarded by mutex
+    std::vector<char> part_finished;  // guarded by mutex
+
+    bool stops(size_t part) const { return cancelled || failed_part.load() < part; }
+    void fail(size_t part) {
+        size_t earliest = failed_part.load();
+        while (part < earliest && !failed_part.compare_exchange_weak(earliest, part)) {
+        }
+    }
+    void skip(size_t part, int64_t frame, std::string reason) {
         std::lock_guard lock(mutex);
         skipped.push_back(frame);
-        untold.push_back({frame, false, std::move(reason)});
+        untold.push_back({part, {frame, false, std::move(reason)}});
     }
 };
 
@@ -224,22 +237,22 @@ bool skippable(const Plan& plan, int32_t rc) {
 
 // Frames k = first .. end - 1 of the plan: the first that can be decoded is drawn
 // straight into a fresh composite, as the window's seeding cycle does, every later one
-// merged into it. `on_frame` runs after each frame; a cancelled run ends early (its
-// result unused).
-PartResult compose_part(ServiceClip& clip, const Plan& plan, int64_t first, int64_t end,
-                        Shared& shared, const std::function<void()>& on_frame) {
+// merged into it. `on_frame` runs after each frame; a part that stops (the run cancelled,
+// or an earlier part failed) ends early, its result unused.
+PartResult compose_part(ServiceClip& clip, const Plan& plan, size_t part, int64_t first,
+                        int64_t end, Shared& shared, const std::function<void()>& on_frame) {
     RegisteredSurface composite(clip.handles(), plan.composite_size);
     RegisteredSurface frame(clip.handles(), plan.frame_size);
     if (!composite.allocated() || !frame.allocated()) return memory_failure(plan.composite_size);
 
     int64_t merged = 0;
-    for (int64_t k = first; k < end && !shared.cancelled; ++k) {
+    for (int64_t k = first; k < end && !shared.stops(part); ++k) {
         const int64_t n = plan.frame(k);
         RegisteredSurface& into = merged == 0 ? composite : frame;
         if (const auto failed = draw_frame(clip, n, into)) {
             if (!skippable(plan, failed->rc))
                 return CompositionFailure{Kind::Decode, failed->message};
-            shared.skip(n, clip.error_text(failed->rc));
+            shared.skip(part, n, clip.error_text(failed->rc));
         } else {
             if (merged > 0) merge_into(composite.image(), frame.image(), plan, plan.priority(k));
             ++merged;
@@ -454,7 +467,7 @@ std::variant<Composite, CompositionFailure> ClipComposer::compose(const Composit
     const std::vector<int64_t> starts = part_starts(clip, plan, limits.max_parts);
     const size_t parts = starts.size() - 1;
     std::vector<PartResult> results(parts, PartPicture{});
-    Shared shared;
+    Shared shared(parts);
     shared.running = static_cast<int>(parts) - 1;
 
     // Parts after the first run on threads of their own, each with its own service.
@@ -469,38 +482,49 @@ std::variant<Composite, CompositionFailure> ClipComposer::compose(const Composit
             } else if (auto e = set_destination(own, plan)) {
                 result = *e;
             } else {
-                result = compose_part(own, plan, starts[i], starts[i + 1], shared, {});
+                result = compose_part(own, plan, i, starts[i], starts[i + 1], shared, {});
             }
-            if (std::holds_alternative<CompositionFailure>(result)) shared.cancelled = true;
+            if (std::holds_alternative<CompositionFailure>(result)) shared.fail(i);
             results[i] = std::move(result);
             std::lock_guard lock(shared.mutex);
+            shared.part_finished[i] = 1;
             --shared.running;
             shared.finished.notify_all();
         });
     }
     bool cancelled_by_caller = false;
+    // Frames left out are told in the plan's order: a part's only once every part before
+    // it has finished.
     const auto report = [&] {
-        std::vector<SkippedFrame> untold;
+        std::vector<std::pair<size_t, SkippedFrame>> ready;
         int64_t skipped = 0;
         {
             std::lock_guard lock(shared.mutex);
-            untold.swap(shared.untold);
+            size_t open_part = 0;
+            while (open_part < parts && shared.part_finished[open_part]) ++open_part;
+            const auto later =
+                std::stable_partition(shared.untold.begin(), shared.untold.end(),
+                                      [&](const auto& u) { return u.first <= open_part; });
+            ready.assign(std::make_move_iterator(shared.untold.begin()),
+                         std::make_move_iterator(later));
+            shared.untold.erase(shared.untold.begin(), later);
             skipped = static_cast<int64_t>(shared.skipped.size());
         }
-        std::sort(untold.begin(), untold.end(),
-                  [](const SkippedFrame& a, const SkippedFrame& b) { return a.frame < b.frame; });
+        std::stable_sort(ready.begin(), ready.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
         if (callbacks.skipped)
-            for (const SkippedFrame& s : untold) callbacks.skipped(s);
+            for (const auto& [part, s] : ready) callbacks.skipped(s);
         if (callbacks.progress &&
             !callbacks.progress(Progress{shared.done.load(), plan.total(), skipped})) {
             cancelled_by_caller = true;
             shared.cancelled = true;
         }
     };
-    results[0] = compose_part(clip, plan, starts[0], starts[1], shared, report);
-    if (std::holds_alternative<CompositionFailure>(results[0])) shared.cancelled = true;
+    results[0] = compose_part(clip, plan, 0, starts[0], starts[1], shared, report);
+    if (std::holds_alternative<CompositionFailure>(results[0])) shared.fail(0);
     {
         std::unique_lock lock(shared.mutex);
+        shared.part_finished[0] = 1;
         while (!shared.finished.wait_for(lock, std::chrono::milliseconds(100),
                                          [&] { return shared.running == 0; })) {
             lock.unlock();

@@ -94,7 +94,8 @@ struct SkippedFrame {
 };
 
 // Both are called on the calling thread: after every frame of the first part and about
-// ten times a second while later parts run, and once at the end.
+// ten times a second while later parts run, and once at the end. Frames left out are
+// told in the plan's order: a later part's once the parts before it have finished.
 struct Callbacks {
     // False cancels the run.
     std::function<bool(const Progress&)> progress;

@@ -34,6 +34,21 @@ bool MemoryBudget::take(size_t bytes) {
 
 void MemoryBudget::give_back(size_t bytes) { used_ -= bytes; }
 
+bool MemoryBudget::take_for_cache(size_t bytes) {
+    size_t now = cached_.load();
+    do {
+        if (bytes > limit_ / 2 || now > limit_ / 2 - bytes) return false;
+    } while (!cached_.compare_exchange_weak(now, now + bytes));
+    if (take(bytes)) return true;
+    cached_ -= bytes;
+    return false;
+}
+
+void MemoryBudget::give_back_from_cache(size_t bytes) {
+    cached_ -= bytes;
+    give_back(bytes);
+}
+
 BudgetShare BudgetShare::take(MemoryBudget& budget, size_t bytes) {
     BudgetShare share;
     if (budget.take(bytes)) {

@@ -29,10 +29,17 @@ class MemoryBudget {
     // Takes `bytes` when they fit; false (and nothing taken) when they do not.
     bool take(size_t bytes);
     void give_back(size_t bytes);
+    // The same for pictures kept only to be quick (the step-back caches): they may hold at
+    // most half of the budget, so that a clip opened later always finds room for its
+    // working pictures.
+    bool take_for_cache(size_t bytes);
+    void give_back_from_cache(size_t bytes);
+    size_t used_by_caches() const { return cached_; }
 
   private:
     std::atomic<size_t> limit_;
     std::atomic<size_t> used_{0};
+    std::atomic<size_t> cached_{0};
 };
 
 // Bytes held from a budget for as long as this lives.

@@ -13,12 +13,16 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <zimg.h>
+
 #include <QTransform>
 #include <QtGlobal>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace tambrel::media {
@@ -92,6 +96,130 @@ struct GraphFree {
     void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
 };
 
+// zimg reads and writes planes whose addresses and strides are multiples of 32 bytes
+// (its AVX2 code), or of 64 for its AVX-512 code, which decoders' pictures allow where
+// libavcodec was built for it; buffers of ours are aligned to a cache line.
+constexpr int kZimgAlign = 32;
+constexpr int kLine = 64;
+
+struct AlignedFree {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+using AlignedBytes = std::unique_ptr<uint8_t, AlignedFree>;
+
+AlignedBytes aligned_bytes(size_t n) {
+    const size_t line = kLine;
+    n = std::max((n + line - 1) / line * line, line);
+    return AlignedBytes(static_cast<uint8_t*>(std::aligned_alloc(kLine, n)));
+}
+
+struct ZimgGraphFree {
+    void operator()(zimg_filter_graph* g) const { zimg_filter_graph_free(g); }
+};
+
+std::string zimg_error() {
+    char text[256] = {};
+    zimg_get_last_error(text, sizeof text);
+    return text;
+}
+
+// The matrix as the scaler's path picks it (sws_matrix), for zimg. YCgCo and the
+// like stay with the scaler.
+std::optional<zimg_matrix_coefficients_e> zimg_matrix(AVColorSpace cs, int height) {
+    switch (cs) {
+        case AVCOL_SPC_BT709:
+            return ZIMG_MATRIX_BT709;
+        case AVCOL_SPC_FCC:
+            return ZIMG_MATRIX_FCC;
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+            return ZIMG_MATRIX_BT470_BG;
+        case AVCOL_SPC_SMPTE240M:
+            return ZIMG_MATRIX_ST240_M;
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            // Constant luminance needs the transfer function; as the scaler does, the
+            // plain matrix (such pictures are HDR and tone-mapped in practice).
+            return ZIMG_MATRIX_BT2020_NCL;
+        case AVCOL_SPC_UNSPECIFIED:
+        case AVCOL_SPC_RESERVED:
+            return height >= 720 ? ZIMG_MATRIX_BT709 : ZIMG_MATRIX_BT470_BG;
+        default:
+            return std::nullopt;
+    }
+}
+
+// Where the chroma samples sit. Unstated: JPEG's centre for full-range pictures (MJPEG),
+// MPEG's left (co-sited with even luma columns, between rows) for the rest, as H.264,
+// HEVC and MPEG-4 define it.
+zimg_chroma_location_e zimg_siting(AVChromaLocation loc, bool full_range) {
+    switch (loc) {
+        case AVCHROMA_LOC_LEFT:
+            return ZIMG_CHROMA_LEFT;
+        case AVCHROMA_LOC_CENTER:
+            return ZIMG_CHROMA_CENTER;
+        case AVCHROMA_LOC_TOPLEFT:
+            return ZIMG_CHROMA_TOP_LEFT;
+        case AVCHROMA_LOC_TOP:
+            return ZIMG_CHROMA_TOP;
+        case AVCHROMA_LOC_BOTTOMLEFT:
+            return ZIMG_CHROMA_BOTTOM_LEFT;
+        case AVCHROMA_LOC_BOTTOM:
+            return ZIMG_CHROMA_BOTTOM;
+        default:
+            return full_range ? ZIMG_CHROMA_CENTER : ZIMG_CHROMA_LEFT;
+    }
+}
+
+// RGB32 (0xffRRGGBB) from three planes of one row. Vectorised by the compiler, with
+// 32-byte vectors where the processor has them.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TAMBREL_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define TAMBREL_WIDE_VECTORS
+#endif
+TAMBREL_WIDE_VECTORS void pack_rgb32(const uint8_t* __restrict r, const uint8_t* __restrict g,
+                                     const uint8_t* __restrict b, uint32_t* __restrict out,
+                                     unsigned count) {
+    for (unsigned x = 0; x < count; ++x)
+        out[x] = 0xff000000u | uint32_t{r[x]} << 16 | uint32_t{g[x]} << 8 | b[x];
+}
+
+// Rows zimg has finished, packed into the target as they come, while still in cache.
+// Only the picture's own columns and rows: an odd-sized one is converted a column or a
+// row larger.
+struct PackTarget {
+    uint8_t* planes[3];
+    ptrdiff_t stride;
+    unsigned mask;
+    uint8_t* dst;
+    ptrdiff_t dst_stride;
+    unsigned width, height;
+};
+
+int pack_rows(void* user, unsigned i, unsigned left, unsigned right) {
+    const auto* t = static_cast<const PackTarget*>(user);
+    right = std::min(right, t->width);
+    if (i >= t->height || left >= right) return 0;
+    const ptrdiff_t at = static_cast<ptrdiff_t>(i & t->mask) * t->stride + left;
+    pack_rgb32(
+        t->planes[0] + at, t->planes[1] + at, t->planes[2] + at,
+        reinterpret_cast<uint32_t*>(t->dst + static_cast<ptrdiff_t>(i) * t->dst_stride) + left,
+        right - left);
+    return 0;
+}
+
+// Whether the luma plane's buffer holds `rows` rows of `bytes` bytes from data[0]:
+// decoders pad their pictures, so an odd-sized one has the extra column and row.
+bool luma_holds(const AVFrame& f, int rows, int bytes) {
+    if (f.linesize[0] < bytes) return false;
+    const uint8_t* first = f.data[0];
+    const uint8_t* end = first + static_cast<ptrdiff_t>(rows - 1) * f.linesize[0] + bytes;
+    for (const AVBufferRef* b : f.buf)
+        if (b && first >= b->data && first < b->data + b->size) return end <= b->data + b->size;
+    return false;
+}
+
 }  // namespace
 
 Orientation orientation_from_matrix(const int32_t matrix[9]) {
@@ -135,11 +263,160 @@ struct PicturePipeline::Hdr {
     }
 };
 
+// A zimg graph from one kind of YUV picture to RGB at the same size, with the rows it
+// writes before they are packed.
+struct PicturePipeline::Unscaled {
+    struct Kind {
+        int width = 0, height = 0, format = -1, matrix = -1, full_range = -1, siting = -1;
+        bool wide = false;  // every plane aligned for 64-byte vectors
+        bool operator==(const Kind&) const = default;
+    };
+    Kind kind;
+    std::unique_ptr<zimg_filter_graph, ZimgGraphFree> graph;  // null: the scaler converts
+    AlignedBytes tmp;
+    AlignedBytes rows;  // three planes of `lines` rows each
+    ptrdiff_t stride = 0;
+    unsigned mask = 0;
+    unsigned lines = 0;
+
+    static std::unique_ptr<Unscaled> build(const Kind& kind, const AVPixFmtDescriptor& desc);
+};
+
+std::unique_ptr<PicturePipeline::Unscaled> PicturePipeline::Unscaled::build(
+    const Kind& kind, const AVPixFmtDescriptor& desc) {
+    auto u = std::make_unique<Unscaled>();
+    u->kind = kind;
+    const int depth = desc.comp[0].depth;
+    zimg_image_format src, dst;
+    zimg_image_format_default(&src, ZIMG_API_VERSION);
+    zimg_image_format_default(&dst, ZIMG_API_VERSION);
+    src.width = dst.width = static_cast<unsigned>(kind.width);
+    src.height = dst.height = static_cast<unsigned>(kind.height);
+    src.pixel_type = depth > 8 ? ZIMG_PIXEL_WORD : ZIMG_PIXEL_BYTE;
+    src.depth = static_cast<unsigned>(depth);
+    src.subsample_w = desc.log2_chroma_w;
+    src.subsample_h = desc.log2_chroma_h;
+    src.color_family = ZIMG_COLOR_YUV;
+    src.matrix_coefficients = static_cast<zimg_matrix_coefficients_e>(kind.matrix);
+    src.pixel_range = kind.full_range ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
+    src.chroma_location = static_cast<zimg_chroma_location_e>(kind.siting);
+    dst.pixel_type = ZIMG_PIXEL_BYTE;
+    dst.depth = 8;
+    dst.color_family = ZIMG_COLOR_RGB;
+    dst.matrix_coefficients = ZIMG_MATRIX_RGB;
+    dst.pixel_range = ZIMG_RANGE_FULL;
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    // Chroma brought to every pixel by bicubic interpolation (Catmull-Rom: it passes
+    // through the samples), rounded to the nearest level without dither.
+    params.resample_filter_uv = ZIMG_RESIZE_BICUBIC;
+    params.filter_param_a_uv = 0.0;
+    params.filter_param_b_uv = 0.5;
+    params.dither_type = ZIMG_DITHER_NONE;
+    params.cpu_type = kind.wide ? ZIMG_CPU_AUTO_64B : ZIMG_CPU_AUTO;
+    u->graph.reset(zimg_filter_graph_build(&src, &dst, &params));
+    if (!u->graph) {
+        qWarning("media: zimg cannot convert this picture (%s); the scaler does",
+                 zimg_error().c_str());
+        return u;
+    }
+    size_t tmp_size = 0;
+    unsigned buffering = 0;
+    if (zimg_filter_graph_get_tmp_size(u->graph.get(), &tmp_size) != ZIMG_ERROR_SUCCESS ||
+        zimg_filter_graph_get_output_buffering(u->graph.get(), &buffering) != ZIMG_ERROR_SUCCESS) {
+        u->graph.reset();
+        return u;
+    }
+    u->mask = zimg_select_buffer_mask(buffering);
+    u->lines = u->mask == ZIMG_BUFFER_MAX ? static_cast<unsigned>(kind.height) : u->mask + 1;
+    u->stride = static_cast<ptrdiff_t>((kind.width + kLine - 1) / kLine) * kLine;
+    u->tmp = aligned_bytes(tmp_size);
+    u->rows = aligned_bytes(static_cast<size_t>(u->stride) * u->lines * 3);
+    if (!u->tmp || !u->rows) u->graph.reset();
+    return u;
+}
+
 PicturePipeline::PicturePipeline() = default;
 PicturePipeline::~PicturePipeline() = default;
 
+std::optional<MediaError> PicturePipeline::convert_unscaled(const AVFrame& f, uint8_t* dst,
+                                                            int dst_stride) {
+    bool full_range = f.color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(f.format), full_range);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc) return std::nullopt;
+    // Planar YUV without alpha, one component a plane, native-endian words.
+    const int depth = desc->comp[0].depth;
+    if (desc->nb_components != 3 || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        (desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE |
+                        AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_ALPHA)) ||
+        depth > 16 || desc->log2_chroma_w > 2 || desc->log2_chroma_h > 2)
+        return std::nullopt;
+    bool wide = true;
+    for (int i = 0; i < 3; ++i) {
+        const AVComponentDescriptor& c = desc->comp[i];
+        if (c.plane != i || c.depth != depth || c.shift != 0 || c.offset != 0 ||
+            c.step != (depth > 8 ? 2 : 1))
+            return std::nullopt;
+        if (reinterpret_cast<uintptr_t>(f.data[i]) % kZimgAlign != 0 || f.linesize[i] <= 0 ||
+            f.linesize[i] % kZimgAlign != 0)
+            return std::nullopt;
+        wide = wide && reinterpret_cast<uintptr_t>(f.data[i]) % kLine == 0 &&
+               f.linesize[i] % kLine == 0;
+    }
+    // zimg takes whole chroma samples only.
+    const int width = FFALIGN(f.width, 1 << desc->log2_chroma_w);
+    const int height = FFALIGN(f.height, 1 << desc->log2_chroma_h);
+    if ((width != f.width || height != f.height) &&
+        !luma_holds(f, height, width * (depth > 8 ? 2 : 1)))
+        return std::nullopt;
+    const auto matrix = zimg_matrix(f.colorspace, f.height);
+    if (!matrix) return std::nullopt;
+    const Unscaled::Kind kind{width,
+                              height,
+                              format,
+                              *matrix,
+                              full_range ? 1 : 0,
+                              zimg_siting(f.chroma_location, full_range),
+                              wide};
+    if (!unscaled_ || unscaled_->kind != kind) unscaled_ = Unscaled::build(kind, *desc);
+    Unscaled& u = *unscaled_;
+    if (!u.graph) return std::nullopt;
+
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    for (int i = 0; i < 3; ++i) {
+        in.plane[i].data = f.data[i];
+        in.plane[i].stride = f.linesize[i];
+        in.plane[i].mask = ZIMG_BUFFER_MAX;
+    }
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    PackTarget target{{},
+                      u.stride,
+                      u.mask,
+                      dst,
+                      dst_stride,
+                      static_cast<unsigned>(f.width),
+                      static_cast<unsigned>(f.height)};
+    for (int i = 0; i < 3; ++i) {
+        target.planes[i] = u.rows.get() + static_cast<ptrdiff_t>(i) * u.stride * u.lines;
+        out.plane[i].data = target.planes[i];
+        out.plane[i].stride = u.stride;
+        out.plane[i].mask = u.mask;
+    }
+    if (zimg_filter_graph_process(u.graph.get(), &in, &out, u.tmp.get(), nullptr, nullptr,
+                                  pack_rows, &target) != ZIMG_ERROR_SUCCESS) {
+        qWarning("media: colour conversion failed (%s)", zimg_error().c_str());
+        return MediaError::DecodeFailed;
+    }
+    return MediaError::None;
+}
+
 MediaError PicturePipeline::convert_sdr(const AVFrame& f, uint8_t* dst, int dst_stride,
                                         QSize size) {
+    if (size == QSize(f.width, f.height))
+        if (const auto done = convert_unscaled(f, dst, dst_stride)) return *done;
     bool full_range = f.color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat src = plain_format(static_cast<AVPixelFormat>(f.format), full_range);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);

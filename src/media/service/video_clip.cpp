@@ -497,7 +497,7 @@ int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
 
 void VideoClip::Impl::cache_clear() {
     cache.clear();
-    budget->give_back(cache_size);
+    budget->give_back_from_cache(cache_size);
     cache_size = 0;
 }
 
@@ -518,12 +518,12 @@ void VideoClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focu
         auto victim = (focus - first->first >= last->first - focus) ? first : last;
         const size_t victim_bytes = frame_bytes(*victim->second);
         cache_size -= victim_bytes;
-        budget->give_back(victim_bytes);
+        budget->give_back_from_cache(victim_bytes);
         cache.erase(victim);
     };
-    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take(bytes)))
+    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take_for_cache(bytes)))
         evict_one();
-    if (cache.empty() && (bytes > cache_bound || !budget->take(bytes))) return;
+    if (cache.empty() && (bytes > cache_bound || !budget->take_for_cache(bytes))) return;
     cache.emplace(display, f);
     cache_size += bytes;
 }
@@ -680,8 +680,11 @@ bool VideoClip::Impl::open_container(const std::string& path) {
     // AVI numbers frames by their slots; every other container by presentation time.
     by_slot = std::strcmp(fmt->iformat->name, "avi") == 0;
     // MPEG program and transport streams need not stamp every picture; the demuxer can
-    // work the missing times out by reading a little ahead.
-    if (!by_slot) fmt->flags |= AVFMT_FLAG_GENPTS;
+    // work the missing times out by reading a little ahead. Sample tables and Matroska
+    // stamp every packet, and the look-ahead would only slow the index pass.
+    if (!by_slot && std::strstr(fmt->iformat->name, "mov") == nullptr &&
+        std::strstr(fmt->iformat->name, "matroska") == nullptr)
+        fmt->flags |= AVFMT_FLAG_GENPTS;
     return true;
 }
 
@@ -1133,8 +1136,17 @@ MediaError VideoClip::go_to(int64_t n) {
         }
     }
     FramePtr pic;
+    // After a jump, the pictures just before the target are kept for stepping back: a few
+    // seconds' worth of small pictures, fewer large ones (each kept picture costs the
+    // decoder a fresh buffer).
     constexpr int64_t kKeptAfterJump = 64;
-    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kKeptAfterJump;
+    constexpr size_t kKeptAfterJumpBytes = size_t{32} << 20;
+    const size_t picture = d_->current_pic ? frame_bytes(*d_->current_pic) : 0;
+    const int64_t kept = picture > 0 ? std::clamp<int64_t>(static_cast<int64_t>(
+                                                               kKeptAfterJumpBytes / picture),
+                                                           8, kKeptAfterJump)
+                                     : kKeptAfterJump;
+    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kept;
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
     if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);

@@ -16,6 +16,10 @@ std::atomic<size_t> open_devices{0};
 
 std::unique_ptr<VideoDevice> VideoDevice::open(const std::string& path, QWidget* parent,
                                                MediaError& error) {
+    if (open_devices.load() >= kMaxOpenDevices) {
+        error = MediaError::TooManyDevices;
+        return nullptr;
+    }
     auto clip = VideoClip::open(path, error);
     if (!clip) return nullptr;
     return std::unique_ptr<VideoDevice>(new VideoDevice(std::move(clip), parent));
