@@ -34,7 +34,7 @@ done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for name in libqt6core6 libqt6gui6 libqt6widgets6 libavformat libavcodec libswscale libavutil \
-            fonts-ipafont-gothic qt6-translations-l10n; do
+            fonts-ipafont-gothic qt6-translations-l10n libopencv-imgproc; do
   grep -q "\b$name" <<<"$depends" || problem "does not depend on $name: $depends"
 done
 

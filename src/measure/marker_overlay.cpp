@@ -31,8 +31,14 @@ void MarkerOverlay::set_band(std::optional<QPointF> from, std::optional<QPointF>
     update();
 }
 
+void MarkerOverlay::set_highlight(std::optional<QPointF> at) {
+    if (at == highlight_) return;
+    highlight_ = at;
+    update();
+}
+
 void MarkerOverlay::paintEvent(QPaintEvent*) {
-    if (markers_.empty() && !(band_from_ && band_to_)) return;
+    if (markers_.empty() && !(band_from_ && band_to_) && !highlight_) return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     // A pixel's centre is at +0.5: the mark sits on the pixel that was clicked.
@@ -46,6 +52,13 @@ void MarkerOverlay::paintEvent(QPaintEvent*) {
         p.drawEllipse(c, 4, 4);
         p.drawLine(c - QPointF(2, 0), c + QPointF(2, 0));
         p.drawLine(c - QPointF(0, 2), c + QPointF(0, 2));
+    }
+    if (highlight_) {
+        const QPointF c = *highlight_ + centre;
+        p.setPen(QPen(Qt::white, 4));
+        p.drawEllipse(c, 9, 9);
+        p.setPen(QPen(QColor(0, 90, 220), 2));
+        p.drawEllipse(c, 9, 9);
     }
     if (band_from_ && band_to_) {
         const QPointF a = *band_from_ + centre, b = *band_to_ + centre;

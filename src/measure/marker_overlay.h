@@ -18,7 +18,10 @@ public:
 
     void set_markers(std::vector<QPointF> points);
     void set_band(std::optional<QPointF> from, std::optional<QPointF> to);
+    // The marker of the row chosen in the table, ringed.
+    void set_highlight(std::optional<QPointF> at);
     const std::vector<QPointF>& markers() const { return markers_; }
+    std::optional<QPointF> highlight() const { return highlight_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -27,6 +30,7 @@ protected:
 private:
     std::vector<QPointF> markers_;
     std::optional<QPointF> band_from_, band_to_;
+    std::optional<QPointF> highlight_;
 };
 
 }  // namespace tambrel

@@ -11,6 +11,15 @@ bool PointTable::remove_last() {
     return true;
 }
 
+bool PointTable::move(int k, float x, float y) {
+    if (k < 0 || k >= size()) return false;
+    RecordedPoint& p = points_[size_t(k)];
+    p.x = x;
+    p.y = y;
+    p.found = true;
+    return true;
+}
+
 std::vector<PointRow> PointTable::rows(const Calibration& calibration, const PointAxes& axes,
                                        const ClipTiming& timing) const {
     std::vector<PointRow> out;
@@ -27,12 +36,13 @@ std::vector<PointRow> PointTable::rows(const Calibration& calibration, const Poi
         row.k = static_cast<int>(k);
         row.x = ticks_x * calibration.tick_x();
         row.y = ticks_y * calibration.tick_y();
+        row.found = p.found;
         if (p.clip_ms) row.t = timing.scene_seconds(*p.clip_ms);
         out.push_back(row);
     }
     for (size_t k = 1; k + 1 < out.size(); ++k) {
         const PointRow &before = out[k - 1], &after = out[k + 1];
-        if (!before.t || !after.t) continue;
+        if (!before.t || !after.t || !before.found || !after.found) continue;
         const double dt = *after.t - *before.t;
         if (!(std::abs(dt) > 0)) continue;
         out[k].vx = (after.x - before.x) / dt;
@@ -64,9 +74,11 @@ TextTable point_table_text(const std::vector<PointRow>& rows, const Calibration&
             text.remove(0, 1);
         return text;
     };
+    const QString not_found = QStringLiteral("未検出");
     for (const PointRow& row : rows)
         table.rows.push_back({QString::number(row.k), number(row.t, 4),
-                              number(row.x, position_decimals), number(row.y, position_decimals),
+                              row.found ? number(row.x, position_decimals) : not_found,
+                              row.found ? number(row.y, position_decimals) : not_found,
                               number(row.vx, velocity_decimals),
                               number(row.vy, velocity_decimals)});
     return table;

@@ -19,6 +19,9 @@ namespace tambrel {
 struct RecordedPoint {
     float x = 0, y = 0;             // Picture3 pixels
     std::optional<double> clip_ms;  // the merged frame's time in the clip
+    // False: the object was looked for in this frame by itself and not found; the row
+    // stays in the table, with no place.
+    bool found = true;
 };
 
 // How positions are read: the scale's switches and Picture1's outer size (the place of
@@ -30,9 +33,10 @@ struct PointAxes {
 
 struct PointRow {
     int k = 0;
-    std::optional<double> t;  // scene seconds from frame 0
-    double x = 0, y = 0;
+    std::optional<double> t;       // scene seconds from frame 0
+    double x = 0, y = 0;           // meaningless where not found
     std::optional<double> vx, vy;  // per scene second
+    bool found = true;
 };
 
 // One text table: a header row and rows of cells.
@@ -47,6 +51,9 @@ public:
     // Removes the last point; false when there was none.
     bool remove_last();
     void clear() { points_.clear(); }
+    // Point k moved to (x, y), found there (a marker dragged to correct it); false when
+    // there is no point k.
+    bool move(int k, float x, float y);
     bool empty() const { return points_.empty(); }
     int size() const { return static_cast<int>(points_.size()); }
     // The k of the next point.
@@ -55,7 +62,7 @@ public:
 
     // Rows under the given calibration, axes and timing. Velocities are central
     // differences (x[k+1] − x[k−1]) / (t[k+1] − t[k−1]); the first and last points, and
-    // points whose neighbours have no time, have none.
+    // points whose neighbours have no time or were not found, have none.
     std::vector<PointRow> rows(const Calibration& calibration, const PointAxes& axes,
                                const ClipTiming& timing) const;
 
@@ -65,7 +72,8 @@ private:
 
 // The rows as text: header "k", "時刻 t [s]", "位置 x [m]", …, "速度 vy [m/s]" in the
 // calibration's unit; numbers with '.' and as many decimals as a shown pixel is worth
-// (times to 0.1 ms); empty cells for what is not known.
+// (times to 0.1 ms); empty cells for what is not known, and "未検出" (not found) for
+// the place of a point that was looked for and not found.
 TextTable point_table_text(const std::vector<PointRow>& rows, const Calibration& calibration);
 
 }  // namespace tambrel

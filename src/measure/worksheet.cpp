@@ -21,6 +21,7 @@
 #include "core/numbers.h"
 #include "export/picture_file.h"
 #include "export/table_text.h"
+#include "measure/auto_record.h"
 #include "measure/axes_geometry.h"
 #include "measure/calibration_dialog.h"
 #include "measure/full_save.h"
@@ -83,6 +84,21 @@ Worksheet::Worksheet(Form1& form, Module1& module1, Platform& platform, CommandT
     connect(table_window_, &PointTableWindow::clearRequested, this, &Worksheet::clear_points);
     connect(table_window_, &PointTableWindow::copyRequested, this, &Worksheet::copy_table);
     connect(table_window_, &PointTableWindow::saveRequested, this, &Worksheet::save_table);
+    connect(table_window_, &PointTableWindow::fitChosen, this, [this] {
+        if (!platform_.ending()) refresh();
+    });
+    connect(table_window_, &PointTableWindow::rowSelected, this, [this](int k) {
+        if (!platform_.ending()) highlight(k >= 0 ? std::optional<int>(k) : std::nullopt);
+    });
+
+    recorder_ = new AutoRecorder(&form_);
+    connect(recorder_, &AutoRecorder::done, this, &Worksheet::auto_recorded);
+    connect(recorder_, &AutoRecorder::failed, this, [this](const QString& why) {
+        if (!platform_.ending())
+            platform_.message_box_stop(&form_,
+                                       QStringLiteral("自動で位置を記録できませんでした。\n") + why,
+                                       form_.windowTitle());
+    });
 
     // Not modal to the application: the dialog waits for its answer without a nested
     // event loop, and a composition run goes on behind it.
@@ -187,6 +203,8 @@ void Worksheet::build_menus() {
     connect(mnurecord, &QAction::toggled, this, [this](bool on) {
         if (!platform_.ending()) set_recording(on);
     });
+    mnuautorecord = action(QStringLiteral("mnuautorecord"), QStringLiteral("自動で位置を記録(&A)"),
+                           &Worksheet::auto_record);
     mnutable =
         action(QStringLiteral("mnutable"), QStringLiteral("記録表(&T)"), &Worksheet::show_table);
     mnuundo = action(QStringLiteral("mnuundo"), QStringLiteral("最後の点を取り消す"),
@@ -200,6 +218,7 @@ void Worksheet::build_menus() {
     mnumeasure->addAction(mnucapture);
     mnumeasure->addSeparator();
     mnumeasure->addAction(mnurecord);
+    mnumeasure->addAction(mnuautorecord);
     mnumeasure->addAction(mnutable);
     mnumeasure->addAction(mnuundo);
     mnumeasure->addAction(mnuclearpoints);
@@ -219,6 +238,7 @@ void Worksheet::build_status_bar() {
     time_label = label(QStringLiteral("time"));
     interval_label = label(QStringLiteral("interval"));
     tick_label = label(QStringLiteral("tick"));
+    fit_label = label(QStringLiteral("fit"));
 }
 
 // --- what the media commands tell ---------------------------------------------------
@@ -252,7 +272,10 @@ void Worksheet::on_command(std::string_view command, int32_t rc, std::string_vie
     } else if (same_word(w[0], "put") && ours && rc == 0 && w.size() == 8 &&
                same_word(w[2], "destination") && same_word(w[3], "at")) {
         const double width = read_number(w[6]), height = read_number(w[7]);
-        if (width > 0 && height > 0) destination_size_ = QSizeF(width, height);
+        if (width > 0 && height > 0) {
+            destination_size_ = QSizeF(width, height);
+            destination_rect_ = QRectF(read_number(w[4]), read_number(w[5]), width, height);
+        }
     } else if (same_word(w[0], "where") && ours && rc == 0 && w.size() == 3 &&
                same_word(w[2], "source")) {
         // The open handler asks for the picture's size; its answer serves here too.
@@ -332,6 +355,8 @@ void Worksheet::merged() {
 }
 
 void Worksheet::composite_emptied() {
+    // Positions being found for the composite that was are of no use now.
+    recorder_->cancel();
     record_.clear();
     points_.clear();
     points_changed();
@@ -449,6 +474,16 @@ void Worksheet::on_press(float x, float y) {
         overlay_->set_band(band_from_, band_to_);
         return;
     }
+    // A marker pressed is dragged to correct its point; recording, a press that does not
+    // move records the next point there when released.
+    if (const auto k = marker_at(x, y)) {
+        drag_k_ = k;
+        pressed_at_ = QPointF(x, y);
+        drag_moved_ = false;
+        highlight(k);
+        table_window_->select_row(k);
+        return;
+    }
     if (!mnurecord->isChecked()) return;
     // Inside the picture only: the scale's margin holds no merged frame.
     const float width = float(form_.Picture1->outer_width() - 4);
@@ -464,12 +499,34 @@ void Worksheet::on_press(float x, float y) {
 }
 
 void Worksheet::on_move(Qt::MouseButtons buttons, float x, float y) {
+    if (drag_k_ && (buttons & Qt::LeftButton)) {
+        if (!drag_moved_ && std::hypot(x - pressed_at_.x(), y - pressed_at_.y()) < 2) return;
+        drag_moved_ = true;
+        points_.move(*drag_k_, x, y);
+        refresh();
+        return;
+    }
     if (!calibrating_ || !band_from_ || !(buttons & Qt::LeftButton)) return;
     band_to_ = QPointF(x, y);
     overlay_->set_band(band_from_, band_to_);
 }
 
 void Worksheet::on_release(float x, float y) {
+    if (drag_k_) {
+        const int k = *drag_k_;
+        drag_k_.reset();
+        if (drag_moved_) {
+            points_.move(k, x, y);
+            points_changed();
+        } else if (mnurecord->isChecked()) {
+            // Not a drag after all: the click the recording waits for.
+            const QPointF at = pressed_at_;
+            const int next = points_.next_k();
+            points_.add({float(at.x()), float(at.y()), record_.time_of(next, timing_.frame_rate)});
+            points_changed();
+        }
+        return;
+    }
     if (!calibrating_ || !band_from_) return;
     band_to_ = QPointF(x, y);
     overlay_->set_band(band_from_, band_to_);
@@ -512,7 +569,108 @@ PointAxes Worksheet::axes() const {
 }
 
 TextTable Worksheet::table_text() const {
-    return point_table_text(points_.rows(calibration_, axes(), timing_), calibration_);
+    const auto rows = points_.rows(calibration_, axes(), timing_);
+    TextTable text = point_table_text(rows, calibration_);
+    // The fit's quantities under the points, after an empty row.
+    const PointFitResult fit = current_fit(rows);
+    if (!fit.rows.empty()) {
+        text.rows.emplace_back();
+        text.rows.insert(text.rows.end(), fit.rows.begin(), fit.rows.end());
+    }
+    return text;
+}
+
+PointFitResult Worksheet::current_fit(const std::vector<PointRow>& rows) const {
+    return fit_points(rows, table_window_->fit(), calibration_);
+}
+
+// --- the object found by itself ------------------------------------------------------------
+
+void Worksheet::auto_record() {
+    if (recorder_->running()) return;
+    const auto plan = record_.plan();
+    if (!clip_open_ || clip_path_.isEmpty() || !plan) {
+        platform_.message_box_info(
+            &form_,
+            QStringLiteral("自動で記録する合成がありません。クリップを開いて合成開始で合成して"
+                           "から選んでください。"),
+            form_.windowTitle());
+        return;
+    }
+    std::vector<int64_t> frames{plan->seed};
+    for (const CompositionPlan::Merge& m : plan->merges) frames.push_back(m.frame);
+    show_table();
+    form_.statusBar()->showMessage(QStringLiteral("動いている物体を探しています…"));
+    recorder_->start(clip_path_, std::move(frames));
+}
+
+void Worksheet::auto_recorded(const tracking::TrackResult& result,
+                              const std::vector<int64_t>& frames) {
+    if (platform_.ending()) return;
+    // The composite may have changed meanwhile: only frames it still starts with count.
+    const auto plan = record_.plan();
+    bool same = plan && !frames.empty() && plan->seed == frames[0] &&
+                plan->merges.size() + 1 >= frames.size();
+    for (size_t k = 1; same && k < frames.size(); ++k)
+        same = plan->merges[k - 1].frame == frames[k];
+    if (!same || result.size.isEmpty()) {
+        form_.statusBar()->showMessage(
+            QStringLiteral("合成画像が変わったので、自動の記録を取りやめました"), 6000);
+        return;
+    }
+    // Clip pixels to Picture3's: the destination the window draws the frames at.
+    const QSizeF area(form_.Picture1->outer_width() - 4, form_.Picture1->outer_height() - 4);
+    const QRectF to = destination_rect_.value_or(QRectF(QPointF(0, 0), area));
+    const double sx = to.width() / result.size.width(), sy = to.height() / result.size.height();
+    points_.clear();
+    int found = 0;
+    for (size_t k = 0; k < result.frames.size(); ++k) {
+        const tracking::TrackedFrame& f = result.frames[k];
+        RecordedPoint point;
+        point.clip_ms = record_.time_of(int(k), timing_.frame_rate);
+        if (f.object) {
+            // A Picture3 pixel's centre is at its number + 0.5, as a clip pixel's is.
+            point.x = float(to.x() + f.object->x * sx - 0.5);
+            point.y = float(to.y() + f.object->y * sy - 0.5);
+            ++found;
+        } else {
+            point.found = false;
+        }
+        points_.add(point);
+    }
+    highlighted_.reset();
+    table_window_->select_row(std::nullopt);
+    points_changed();
+    show_table();
+    form_.statusBar()->showMessage(
+        QStringLiteral("自動記録: %1 コマ中 %2 コマで検出")
+            .arg(result.frames.size())
+            .arg(found),
+        8000);
+}
+
+std::optional<int> Worksheet::marker_at(float x, float y) const {
+    // Within 5 pixels of a marker's centre; the nearest where markers crowd.
+    std::optional<int> nearest;
+    double best = 5.0;
+    for (int k = 0; k < points_.size(); ++k) {
+        const RecordedPoint& p = points_.points()[size_t(k)];
+        if (!p.found) continue;
+        const double d = std::hypot(p.x - x, p.y - y);
+        if (d <= best) {
+            best = d;
+            nearest = k;
+        }
+    }
+    return nearest;
+}
+
+void Worksheet::highlight(std::optional<int> k) {
+    highlighted_ = k;
+    std::optional<QPointF> at;
+    if (k && *k >= 0 && *k < points_.size() && points_.points()[size_t(*k)].found)
+        at = QPointF(points_.points()[size_t(*k)].x, points_.points()[size_t(*k)].y);
+    overlay_->set_highlight(at);
 }
 
 // --- leaving the tool --------------------------------------------------------------------
@@ -603,11 +761,18 @@ void Worksheet::refresh() {
     interval_label->setVisible(interval.has_value());
 
     std::vector<QPointF> markers;
-    for (const RecordedPoint& p : points_.points()) markers.emplace_back(p.x, p.y);
+    for (const RecordedPoint& p : points_.points())
+        if (p.found) markers.emplace_back(p.x, p.y);
     overlay_->set_markers(std::move(markers));
+    if (highlighted_ && *highlighted_ >= points_.size()) highlighted_.reset();
+    highlight(highlighted_);
 
     const auto rows = points_.rows(calibration_, axes(), timing_);
-    table_window_->show_table(point_table_text(rows, calibration_), rows, calibration_.unit_text());
+    table_window_->show_table(table_text(), rows, calibration_.unit_text());
+    const PointFitResult fit = current_fit(rows);
+    table_window_->show_fit(fit.curves);
+    fit_label->setText(fit.summary);
+    fit_label->setVisible(!fit.summary.isEmpty());
 
     mnuuncalibrate->setEnabled(calibration_.calibrated());
     const bool recorded = record_.plan().has_value() && !clip_path_.isEmpty();

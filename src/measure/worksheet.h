@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QPointF>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <optional>
@@ -15,7 +16,9 @@
 #include "compose/run_record.h"
 #include "measure/calibration.h"
 #include "measure/clip_timing.h"
+#include "measure/point_fit.h"
 #include "measure/point_table.h"
+#include "measure/tracking/clip_tracker.h"
 
 class QAction;
 class QLabel;
@@ -24,6 +27,7 @@ class QShortcut;
 
 namespace tambrel {
 
+class AutoRecorder;
 class CalibrationDialog;
 class CommandTap;
 class Form1;
@@ -62,6 +66,7 @@ public:
     QAction* mnuuncalibrate;  // 目盛に戻す
     QAction* mnucapture;      // 撮影速度(&R)…
     QAction* mnurecord;       // 位置を記録(&P), checkable
+    QAction* mnuautorecord;   // 自動で位置を記録(&A)
     QAction* mnutable;        // 記録表(&T)
     QAction* mnuundo;         // 最後の点を取り消す, Ctrl+Z
     QAction* mnuclearpoints;  // 記録をすべて消去
@@ -72,7 +77,10 @@ public:
     QLabel* time_label;       // "t = 1.234 s"
     QLabel* interval_label;   // "合成間隔 Δt = 0.100 s"
     QLabel* tick_label;       // "1 目盛 = 0.052 m"
+    QLabel* fit_label;        // the fit picked in the table window, with its errors
     PointTableWindow* table_window() const { return table_window_; }
+    AutoRecorder* auto_recorder() const { return recorder_; }
+    MarkerOverlay* overlay() const { return overlay_; }
     CalibrationDialog* calibration_dialog() const { return calibration_dialog_; }
     FullResolutionSave* full_save() const { return full_save_; }
 
@@ -81,6 +89,9 @@ public:
     void uncalibrate();
     void ask_capture_rate();
     void set_recording(bool on);
+    // The object found by itself in the frames the composite is made of; the points
+    // follow once it has been looked for in all of them.
+    void auto_record();
     void show_table();
     void undo_point();
     void clear_points();
@@ -111,6 +122,10 @@ private:
     void points_changed();
     void show_mode_hint();
     QString seconds_text(double seconds) const;
+    void auto_recorded(const tracking::TrackResult& result, const std::vector<int64_t>& frames);
+    std::optional<int> marker_at(float x, float y) const;
+    void highlight(std::optional<int> k);
+    PointFitResult current_fit(const std::vector<PointRow>& rows) const;
 
     Form1& form_;
     Module1& module1_;
@@ -127,6 +142,7 @@ private:
     QString clip_path_;
     std::optional<QSizeF> source_size_;       // the clip's picture, upright, square pixels
     std::optional<QSizeF> destination_size_;  // where the window draws it
+    std::optional<QRectF> destination_rect_;  // ... and at which place
     QString last_position_, timed_position_;
     std::optional<double> current_ms_;
 
@@ -136,7 +152,15 @@ private:
     double last_length_ = 1.0;
     LengthUnit last_unit_ = LengthUnit::Metre;
 
+    // A marker pressed: dragged to correct its point, or (recording, not moved) a click
+    // that records the next point there.
+    std::optional<int> drag_k_;
+    QPointF pressed_at_;
+    bool drag_moved_ = false;
+    std::optional<int> highlighted_;
+
     bool table_placed_ = false;
+    AutoRecorder* recorder_ = nullptr;
     MarkerOverlay* overlay_ = nullptr;
     PointTableWindow* table_window_ = nullptr;
     CalibrationDialog* calibration_dialog_ = nullptr;

@@ -88,6 +88,44 @@ TEST(ComposeArguments, DefaultsAndEverySpellingOfTheOptions) {
               difference);
 }
 
+TEST(ComposeArguments, TrackWithOrWithoutTheCompositeAndWhatOnlyItTakes) {
+    ComposeOptions t;
+    t.clip = "c.avi";
+    t.track = "p.csv";
+    t.scale = 1.0 / 600;
+    t.fit = TrackFit::Sine;
+    t.step = 3;
+    EXPECT_EQ(options({"c.avi", "--track", "p.csv", "--scale", "0.0016666666666666668", "--fit",
+                       "sine", "--step", "3"}),
+              t);
+    t.output = "o.png";
+    t.fit = TrackFit::Parabola;
+    t.scale = 2.5e-3;
+    EXPECT_EQ(options({"c.avi", "--track=p.csv", "-oo.png", "--scale=2.5e-3", "--fit=parabola",
+                       "--step=3"}),
+              t);
+    EXPECT_EQ(options({"c.avi", "--track", "p.csv", "--fit", "line"}).fit, TrackFit::Line);
+
+    EXPECT_EQ(usage_error({"c.avi", "--scale", "0.002"}),
+              "no output given: -o OUT, --track OUT.csv or both");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "o.png", "--fit", "line"}), "--fit is for --track only");
+    EXPECT_EQ(usage_error({"c.avi", "-o", "o.png", "--scale", "1"}), "--scale is for --track only");
+    EXPECT_EQ(usage_error({"c.avi", "--track", "p.csv", "--fit", "circle"}),
+              "--fit needs line, parabola or sine, not 'circle'");
+    for (std::string_view bad : {"", "0", "-0.002", "abc", "1/600", "inf", "nan", "2e-3x"})
+        EXPECT_EQ(
+            usage_error({"c.avi", "--track", "p.csv", "--scale", bad}).rfind("--scale needs ", 0),
+            0u)
+            << bad;
+    EXPECT_EQ(usage_error({"c.avi", "--track="}), "the name after --track is empty");
+    EXPECT_EQ(usage_error({"c.avi", "--track", "x", "-o", "x"}),
+              "--track and -o name the same file 'x'");
+    EXPECT_EQ(usage_error({"c.avi", "--track", "p.csv", "--as-shown"}),
+              "--as-shown is for the composite (-o OUT) only");
+    EXPECT_EQ(usage_error({"c.avi", "--track", "p.csv", "--priority", "black"}),
+              "--priority is for the composite (-o OUT) only");
+}
+
 TEST(ComposeArguments, HelpWhereverItStandsBeforeAProblem) {
     EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"--help"})));
     EXPECT_TRUE(std::holds_alternative<HelpRequest>(parse({"-h"})));
@@ -99,10 +137,26 @@ TEST(ComposeArguments, HelpWhereverItStandsBeforeAProblem) {
 TEST(ComposeArguments, HelpInEnglishOrJapaneseAsTheLocaleSays) {
     for (const Language language : {Language::English, Language::Japanese}) {
         const std::string_view help = help_text(language);
-        for (std::string_view word : {"-o, --output", "--start N", "--step N", "--count K",
-                                      "--priority white|black|difference", "--background N",
-                                      "--background-image", "--as-shown", "--strict", "--verbose",
-                                      "-h, --help", "316 x 236", "\n  2  ", "\n  3  ", "\n  4  "})
+        for (std::string_view word : {"-o, --output",
+                                      "--start N",
+                                      "--step N",
+                                      "--count K",
+                                      "--priority white|black|difference",
+                                      "--background N",
+                                      "--background-image",
+                                      "--as-shown",
+                                      "--strict",
+                                      "--verbose",
+                                      "-h, --help",
+                                      "316 x 236",
+                                      "\n  2  ",
+                                      "\n  3  ",
+                                      "\n  4  ",
+                                      "--track",
+                                      "--scale",
+                                      "--fit line|parabola|sine",
+                                      "k,frame,t_s,x_px,y_px,area_px,found",
+                                      "x_m,y_m"})
             EXPECT_NE(help.find(word), std::string_view::npos) << word;
     }
     EXPECT_TRUE(help_text(Language::English).starts_with("Usage: tambrel-compose"));
@@ -134,7 +188,7 @@ TEST(ComposeArguments, HelpInEnglishOrJapaneseAsTheLocaleSays) {
 
 TEST(ComposeArguments, EachProblemIsNamed) {
     EXPECT_EQ(usage_error({}), "no clip given (see --help)");
-    EXPECT_EQ(usage_error({"c.avi"}), "no output given: -o OUT");
+    EXPECT_EQ(usage_error({"c.avi"}), "no output given: -o OUT, --track OUT.csv or both");
     EXPECT_EQ(usage_error({"c.avi", "-o"}), "-o needs a value");
     EXPECT_EQ(usage_error({"c.avi", "--output="}), "the output's name is empty");
     EXPECT_EQ(usage_error({"c.avi", "-o", "x", "--step"}), "--step needs a value");

@@ -508,6 +508,96 @@ TEST_F(ComposeTool, WritesTheFormatOfTheOutputsExtension) {
     }
 }
 
+// A body falling from rest at a stated scale, with a smaller second body circling below
+// it, out at the bottom before the end: --track's rows against where make-clip drew it,
+// g from --fit parabola, and the composite beside them with -o.
+TEST_F(ComposeTool, TrackWritesThePositionsAndFitPrintsGAtTheScale) {
+    clipgen::ClipOptions fall = raw_clip(dir_.filePath("fall.avi"), 30, 320, 240);
+    fall.motion = clipgen::Motion::Fall;
+    fall.frame_number_band = false;
+    fall.fps_num = 60;
+    fall.pixels_per_metre = 300;
+    fall.fall_g = 9.81;
+    fall.second_object = true;
+    ASSERT_EQ(clipgen::write_clip(fall), std::nullopt);
+    const QString clip = QString::fromStdString(fall.path);
+    const QString csv = out("fall.csv"), picture = out("fall.png");
+
+    const ToolRun r =
+        run_tool({clip, "--track", csv, "-o", picture, "--scale",
+                  QString::number(1.0 / 300, 'g', 17), "--fit", "parabola", "--step", "2"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(QImage(picture).isNull());
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1 + 15);
+    EXPECT_EQ(lines[0], "k,frame,t_s,x_px,y_px,area_px,found,x_m,y_m");
+    int found = 0;
+    for (int k = 0; k < 15; ++k) {
+        const QStringList cells = lines[k + 1].split(',');
+        ASSERT_EQ(cells.size(), 9) << lines[k + 1].toStdString();
+        const int frame = 2 * k;
+        EXPECT_EQ(cells[0].toInt(), k);
+        EXPECT_EQ(cells[1].toInt(), frame);
+        EXPECT_NEAR(cells[2].toDouble(), frame / 60.0, 1e-6);
+        const clipgen::ObjectPlace bob = clipgen::bob_place(fall, frame);
+        if (cells[6] == "0") {
+            EXPECT_NE(bob.visibility, clipgen::Visibility::Whole) << "frame " << frame;
+            EXPECT_EQ(cells.mid(3, 3).join(""), "");
+            EXPECT_EQ(cells.mid(7).join(""), "");
+            continue;
+        }
+        ++found;
+        EXPECT_EQ(cells[6], "1");
+        EXPECT_NE(bob.visibility, clipgen::Visibility::Hidden) << "frame " << frame;
+        EXPECT_NEAR(cells[3].toDouble(), bob.centre.x(), 0.5) << "frame " << frame;
+        EXPECT_NEAR(cells[4].toDouble(), bob.centre.y(), 0.5) << "frame " << frame;
+        EXPECT_NEAR(cells[5].toDouble(), M_PI * bob.radius * bob.radius,
+                    0.1 * M_PI * bob.radius * bob.radius);
+        EXPECT_NEAR(cells[7].toDouble(), cells[3].toDouble() / 300, 3e-6);
+        EXPECT_NEAR(cells[8].toDouble(), cells[4].toDouble() / 300, 3e-6);
+    }
+    EXPECT_GE(found, 9);
+    EXPECT_LT(found, 15);  // it drops out at the bottom
+
+    // "g = 9.81 +/- 0.01 m/s^2" among the fit's lines.
+    const size_t g = r.out.find("\ng = ");
+    ASSERT_NE(g, std::string::npos) << r.out;
+    EXPECT_NEAR(std::stod(r.out.substr(g + 5)), 9.81, 0.0981) << r.out;
+    EXPECT_NE(r.out.find(" m/s^2\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind("parabola fit to the positions of ", 0), 0u) << r.out;
+
+    // Without -o only the positions; without --scale, pixels. (Frames far enough apart
+    // for the body to be elsewhere in most of them: where it is in most, the median
+    // background holds it.)
+    QFile::remove(csv);
+    const ToolRun alone = run_tool(
+        {clip, "--track", csv, "--fit", "line", "--start", "8", "--step", "4", "--count", "4"});
+    EXPECT_EQ(alone.exit_code, 0) << alone.err;
+    EXPECT_NE(alone.out.find("\nvy = "), std::string::npos) << alone.out;
+    EXPECT_NE(alone.out.find(" px/s\n"), std::string::npos) << alone.out;
+    EXPECT_TRUE(QFile::exists(csv));
+    // Two positions make no parabola: told, not guessed; the positions are written.
+    const ToolRun few = run_tool({clip, "--track", csv, "--fit", "parabola", "--count", "2"});
+    EXPECT_EQ(few.exit_code, 0);
+    EXPECT_EQ(few.out, "");
+    EXPECT_EQ(few.err.rfind("tambrel-compose: warning: a parabola needs at least 4 positions", 0),
+              0u)
+        << few.err;
+
+    // Failures write nothing, the composite included.
+    QFile::remove(csv);
+    QFile::remove(picture);
+    QDir(dir_.path()).mkdir("folder.csv");
+    expect_failure({clip, "--track", out("folder.csv"), "-o", picture}, 4, "a folder");
+    QDir(dir_.path()).rmdir("folder.csv");
+    expect_failure({clip, "--track", csv, "--start", "30"}, 2, "--start 30");
+    expect_failure({clip, "--track", clip}, 2, "is the clip itself");
+    expect_failure({out("none.avi"), "--track", csv}, 3);
+}
+
 TEST_F(ComposeTool, HelpDocumentsTheOptionsAndExitStatuses) {
     const ToolRun r = run_tool({"--help"});
     ASSERT_EQ(r.exit_code, 0);

@@ -211,6 +211,7 @@ class Scenario {
     void step6c_long_clip();
     void step6d_portrait();
     void step6e_worksheet();
+    void step6f_auto_record();
     void step7_exit();
 
     QString tambrel_, make_clip_;
@@ -1459,6 +1460,90 @@ void Scenario::step6e_worksheet() {
     }
 }
 
+void Scenario::step6f_auto_record() {
+    log(
+        QStringLiteral("step 6f: the sample composed over a full swing, its positions recorded "
+                       "by themselves, the sine fit's period from the copied table"));
+    // A fresh composite from frame 0, every third frame (送りコマ数 is still 3), until
+    // the clipboard has held 16 composites: frames 0 to 45 at least, more than one
+    // period of 42.9 frames.
+    desk_.click_at(centre(kCommand6));
+    desk_.click_at(centre(kCmdReserve));
+    wait_for_frame(0, false, QStringLiteral("the sample rewound to frame 0"));
+    compose(16, QStringLiteral("auto"));
+
+    choose_menu_item(QStringLiteral("alt+m"), QStringLiteral("a"),
+                     QStringLiteral("自動で位置を記録(&A)"), QStringLiteral("auto-record-menu"));
+    // The table window stays where step 6e moved it; the positions fill it once the
+    // bob has been looked for in every frame of the run. Its Ctrl+C copies the table.
+    const std::vector<qulonglong> tables = desk_.windows_named(QStringLiteral("位置の記録"));
+    if (tables.empty()) fail(QStringLiteral("the table window is not shown"));
+    const QRect table_rect = desk_.window_geometry(tables.front());
+    const auto copied = [&]() -> std::optional<QStringList> {
+        desk_.click_at(table_rect.topLeft() + QPoint(40, 30));
+        desk_.key(QStringLiteral("ctrl+c"));
+        QThread::msleep(200);
+        const auto t = desk_.clipboard_text();
+        if (!t) return std::nullopt;
+        return t->split(QLatin1Char('\n'));
+    };
+    QString last;
+    const QStringList rows = wait_for(
+        QStringLiteral("the table filled by 自動で位置を記録"), kVeryLong,
+        [&]() -> std::optional<QStringList> {
+            const auto lines = copied();
+            if (!lines) return std::nullopt;
+            // Each row: k, t, x, y; a place found for most of them.
+            int found = 0;
+            for (int i = 1; i < lines->size(); ++i) {
+                const QStringList cells = (*lines)[i].split(QLatin1Char('\t'));
+                bool ok = false;
+                cells.value(2).toDouble(&ok);
+                found += ok && cells.value(0) == QString::number(i - 1);
+            }
+            last = QStringLiteral("%1 rows with a place").arg(found);
+            if (found >= 16) return *lines;
+            return std::nullopt;
+        },
+        &last);
+    log(QStringLiteral("  the positions found:\n%1").arg(rows.join(QLatin1Char('\n')).trimmed()));
+
+    // The sine fit, chosen in the table window by its access key: 当てはめ(&F), End.
+    desk_.click_at(table_rect.topLeft() + QPoint(40, 30));
+    desk_.key(QStringLiteral("alt+f"));
+    desk_.key(QStringLiteral("End"));
+    const double period = 4 * std::sqrt(sample_.pendulum_length_m / clipgen::gravity) *
+                          std::comp_ellint_1(std::sin(sample_.amplitude_deg / 2 * M_PI / 180));
+    const QStringList fitted = wait_for(
+        QStringLiteral("the sine fit's rows under the table"), kLong,
+        [&]() -> std::optional<QStringList> {
+            const auto lines = copied();
+            if (!lines) return std::nullopt;
+            for (const QString& line : *lines)
+                if (line.startsWith(QStringLiteral("周期 T [s]\t"))) return *lines;
+            last = lines->value(lines->size() - 2);
+            return std::nullopt;
+        },
+        &last);
+    save(desk_.grab(), QStringLiteral("auto-recorded"),
+         QStringLiteral("自動で位置を記録: a marker on every bob found, and the table window with "
+                        "the sine fit (period and amplitude with their standard errors)"));
+    QString period_line;
+    for (const QString& line : fitted)
+        if (line.startsWith(QStringLiteral("周期 T [s]\t"))) period_line = line;
+    log(QStringLiteral("  the fit: %1").arg(period_line));
+    bool ok = false;
+    const double read = period_line.split(QLatin1Char('\t')).value(1).toDouble(&ok);
+    if (!ok || std::abs(read - period) > 0.01 * period)
+        fail(QStringLiteral("the sine fit's period is \"%1\"; the sample swings with %2 s")
+                 .arg(period_line)
+                 .arg(period, 0, 'f', 4));
+    log(QStringLiteral("  the sine fit's period %1 s against the sample's %2 s (%3 %)")
+            .arg(read, 0, 'f', 4)
+            .arg(period, 0, 'f', 4)
+            .arg(100 * (read - period) / period, 0, 'f', 3));
+}
+
 void Scenario::step7_exit() {
     log(QStringLiteral("step 7: ﾌｧｲﾙ（&F） › 終了(&X)"));
     const QRect popup = open_menu();
@@ -1505,6 +1590,7 @@ void Scenario::run() {
     step6c_long_clip();
     step6d_portrait();
     step6e_worksheet();
+    step6f_auto_record();
     step7_exit();
     log(QStringLiteral("all steps held in %1 s").arg(total.elapsed() / 1000.0, 0, 'f', 1));
     index_ = nullptr;

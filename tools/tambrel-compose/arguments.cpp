@@ -1,7 +1,9 @@
 #include "arguments.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace tambrel::compose_cli {
 
@@ -12,6 +14,8 @@ constexpr std::string_view kHelp =
                        [--priority white|black|difference]
                        [--background N | --background-image FILE]
                        [--as-shown] [--strict] [--verbose] [--memory MIB]
+       tambrel-compose CLIP --track OUT.csv [--scale METRES] [--fit line|parabola|sine]
+                       [-o OUT] [--start N] [--step N] [--count K] ...
 
 Makes the stroboscopic composite of an AVI clip without the window, with the same
 media service and the same merge rules as the window's composition run.
@@ -32,6 +36,22 @@ never a mixture of colours:
               up to 15 frames spread evenly from --start to the last frame merged: the
               empty scene wherever the object stays at one place for less than half of
               that time.
+
+With --track the moving object is found in each frame of the run by itself, and its
+positions go to OUT.csv (with -o the composite is made as well). Each frame is compared
+with the empty scene, the same median background as difference priority takes; what
+differs from it by more than the picture's own noise (a threshold chosen from the
+difference's histogram by Otsu's method) makes connected regions, and the object is the
+region of its usual size that lies on the path the others make: a smaller second body,
+a flicker or noise is never taken for it. One row per frame of the run:
+  k,frame,t_s,x_px,y_px,area_px,found             (and x_m,y_m with --scale)
+k counts the run's frames from 0 (the seed); frame is the clip's frame number; t_s the
+frame's time in seconds from frame 0, in the scene's time (a slow-motion clip's capture
+rate is taken into account); x_px and y_px the object's centre in the clip's own pixels,
+upright, from the top-left corner of the picture with x to the right and y down (the
+first pixel's centre is at 0.5, 0.5); area_px its size in pixels; found 1, or 0 with
+the place left empty where the object is not found: out of the picture, cut off by its
+edge, hidden, or in a frame that cannot be decoded. A place is never guessed.
 
 Options:
   -o, --output OUT        Where to write the composite. The format follows OUT's
@@ -70,6 +90,20 @@ Options:
       --memory MIB        Memory for decoded pictures, in mebibytes (default 512, or
                           TAMBREL_MEMORY_MB): a clip whose pictures do not fit is
                           refused, and fewer parts are composed side by side.
+      --track OUT.csv     Write the moving object's positions to OUT.csv, as above
+                          (UTF-8 text, a header row, '.' before decimals); -o may then
+                          be left out. OUT.csv is written whole or not at all, as OUT.
+      --scale METRES      With --track: the metres one pixel of the clip stands for
+                          (0.0016667 for 600 pixels to the metre). Adds x_m and y_m,
+                          and the fits are in metres.
+      --fit line|parabola|sine
+                          With --track: fit the positions found over time and print
+                          each quantity with its standard error on standard output:
+                          line      the velocities vx and vy
+                          parabola  the accelerations ax and ay (y down); with --scale
+                                    also g, the size of ay
+                          sine      the period and amplitude of the coordinate that
+                                    moves most (a pendulum's x)
   -h, --help              Show this text (in Japanese where the locale is Japanese).
 
 Options take their value as the next argument or after '=' (--step=3, -oOUT); "--"
@@ -82,20 +116,25 @@ second.
 Exit status:
   0  the composite was written (frames that cannot be decoded may have been skipped)
   2  usage: an unknown or repeated option, a missing or malformed value, no clip or
-     no output, an output format no image writer knows, OUT naming the clip itself,
-     --start or --background past the clip's last frame, a background option without
-     --priority difference, or a background image that cannot be read or is not of
-     the clip's size
+     no output, an output format no image writer knows, OUT or OUT.csv naming the clip
+     itself or both one file, --start or --background past the clip's last frame, a
+     background option without --priority difference, --scale or --fit without
+     --track, a composite's option without -o, or a background image that cannot be
+     read or is not of the clip's size
   3  the clip cannot be opened; with --strict, one of its frames cannot be decoded;
      without, none of the run's frames (or none for the background) can be
-  4  the output cannot be written: OUT is a folder, a named pipe, a socket or a device
-     (only a regular file or a new name is replaced), its folder is missing or not
-     writable, or the disk is full
-Every failure is reported as one line on standard error, and leaves OUT untouched. A
-replaced OUT keeps its permissions.
+  4  the output cannot be written: OUT (or OUT.csv) is a folder, a named pipe, a
+     socket or a device (only a regular file or a new name is replaced), its folder is
+     missing or not writable, or the disk is full
+Every failure is reported as one line on standard error; a run that fails writes
+nothing, and a file that cannot be written is left untouched. A replaced file keeps
+its permissions. A fit that the positions found cannot support (too few of them) is
+told on standard error and does not change the exit status.
 
-Example: every third frame of the sample, as the window shows it:
+Examples: every third frame of the sample, as the window shows it:
   tambrel-compose pendulum.avi -o composite.png --step 3 --as-shown
+The sample's period, read off by itself from where the bob is in each frame:
+  tambrel-compose pendulum.avi --track pendulum.csv --fit sine
 )";
 
 constexpr std::string_view kHelpJapanese =
@@ -103,6 +142,9 @@ constexpr std::string_view kHelpJapanese =
                        [--priority white|black|difference]
                        [--background N | --background-image ファイル]
                        [--as-shown] [--strict] [--verbose] [--memory MIB]
+       tambrel-compose クリップ --track 出力.csv [--scale メートル]
+                       [--fit line|parabola|sine] [-o 出力] [--start N] [--step N]
+                       [--count K] ...
 
 ウィンドウを開かずに、AVI クリップのストロボ合成画像を作ります。メディアサービスと
 合成の規則はウィンドウの合成と同じです。
@@ -120,6 +162,22 @@ constexpr std::string_view kHelpJapanese =
               から最後に合成するフレームまでに均等に選んだ最大 15 フレームの、画素
               ごとの中央値を背景にします（物体が一つの場所に留まる時間がその半分より
               短ければ、何もない場面になります）。
+
+--track を付けると、合成するフレームのそれぞれで動く物体を自動で見つけ、その位置を
+出力.csv に書きます（-o もあれば合成画像も作ります）。各フレームを何もない場面
+（difference と同じ中央値の背景）と比べ、画像自体のノイズより大きく違うところ
+（差の度数分布から大津の方法で選んだしきい値）をつながった領域に分け、いつもの大きさ
+で、ほかのフレームの領域がつくる道筋の上にある領域を物体とします。小さいもう一つの
+物体やちらつき、ノイズを物体と取り違えることはありません。合成するフレームごとに
+1 行です:
+  k,frame,t_s,x_px,y_px,area_px,found             （--scale があれば x_m,y_m も）
+k は合成するフレームを最初の画像から 0、1、2… と数えた番号、frame はクリップの
+フレーム番号、t_s はフレーム 0 からの時刻（秒。撮影したときの時間で、スローモー
+ションのクリップは撮影速度を考えに入れます）、x_px と y_px はクリップそのものの画素
+で表した物体の中心（正立した画像の左上の角から、x は右へ、y は下へ。最初の画素の中心
+が 0.5, 0.5）、area_px は物体の面積（画素数）、found は見つかれば 1 です。物体が
+画面の外にある、端で欠けている、隠れている、またはフレームが復号できないときは
+found が 0 で、位置は空欄です。位置を推測で埋めることはありません。
 
 オプション:
   -o, --output 出力       合成画像の保存先。形式は拡張子で決まります（png、bmp、jpg、
@@ -156,6 +214,20 @@ constexpr std::string_view kHelpJapanese =
       --memory MIB        復号した画像に使うメモリー（MiB 単位。既定は 512、または
                           TAMBREL_MEMORY_MB）。収まらないクリップは開かず、並べて
                           合成する部分の数も減らします。
+      --track 出力.csv    動く物体の位置を上のとおり 出力.csv に書きます（UTF-8 の
+                          テキスト、1 行目は見出し、小数点は '.'）。このときは -o を
+                          省けます。出力.csv も、全部書けたときだけ現れます。
+      --scale メートル    --track のとき、クリップの 1 画素が表す長さ（メートル。
+                          1 m が 600 画素なら 0.0016667）。x_m と y_m を加え、当て
+                          はめの結果もメートルで表します。
+      --fit line|parabola|sine
+                          --track のとき、見つかった位置を時刻に当てはめ、それぞれの
+                          量を標準誤差とともに標準出力に表示します:
+                          line      直線: 速度 vx と vy
+                          parabola  放物線: 加速度 ax と ay（y は下向き）。--scale
+                                    があれば重力加速度 g（ay の大きさ）も
+                          sine      正弦: いちばん大きく動く座標（振り子なら x）の
+                                    周期と振幅
   -h, --help              この説明を表示します（ロケールが日本語なら日本語で）。
 
 オプションの値は次の引数か '=' の後に書きます（--step=3、-o出力）。"--" より後は
@@ -167,20 +239,25 @@ constexpr std::string_view kHelpJapanese =
 終了ステータス:
   0  合成画像を書き出した（復号できないフレームを飛ばした場合を含む）
   2  使い方の誤り: 不明なオプションや同じオプションの重複、値がないか正しくない、
-     クリップか出力の指定がない、出力の形式に対応する書き出しがない、出力がクリップ
-     そのもの、--start か --background がクリップの最後のフレームより後、背景の
-     オプションに --priority difference がない、背景画像が読めないかクリップと
-     大きさが違う
+     クリップか出力の指定がない、出力の形式に対応する書き出しがない、出力か
+     出力.csv がクリップそのもの、または二つが同じファイル、--start か --background
+     がクリップの最後のフレームより後、背景のオプションに --priority difference が
+     ない、--track なしの --scale や --fit、-o なしの合成画像のオプション、背景画像が
+     読めないかクリップと大きさが違う
   3  クリップを開けない。--strict のとき、復号できないフレームがある。指定しない
      とき、合成するフレーム（または背景のフレーム）がどれも復号できない
-  4  出力に書き込めない: 出力がフォルダー、名前付きパイプ、ソケット、デバイスである
-     （置き換えるのは通常のファイルか新しい名前だけ）、フォルダーがないか書き込め
-     ない、ディスクがいっぱい
-失敗はどれも標準エラーに 1 行で知らせ、出力には手を付けません。置き換えた出力の
-アクセス権はそのまま残ります。
+  4  出力に書き込めない: 出力（または 出力.csv）がフォルダー、名前付きパイプ、
+     ソケット、デバイスである（置き換えるのは通常のファイルか新しい名前だけ）、
+     フォルダーがないか書き込めない、ディスクがいっぱい
+失敗はどれも標準エラーに 1 行で知らせます。失敗した処理は何も書かず、書き込めない
+ファイルには手を付けません。置き換えたファイルのアクセス権はそのまま残ります。見つ
+かった位置が少なすぎて当てはめができないときは標準エラーに知らせ、終了ステータスは
+変わりません。
 
 例: サンプルを 3 フレームごとに、ウィンドウに表示されるとおりに合成する:
   tambrel-compose pendulum.avi -o composite.png --step 3 --as-shown
+サンプルの周期を、各フレームのおもりの位置から自動で読み取る:
+  tambrel-compose pendulum.avi --track pendulum.csv --fit sine
 )";
 
 // A whole decimal number in [low, kMaxOptionValue]; no sign, blank or other character.
@@ -207,6 +284,9 @@ enum class Option {
     Strict,
     Verbose,
     Memory,
+    Track,
+    Scale,
+    Fit,
     Help,
 };
 constexpr int kOptionKinds = static_cast<int>(Option::Help) + 1;
@@ -229,6 +309,9 @@ constexpr Spelling kLongOptions[] = {
     {"--strict", Option::Strict, false},
     {"--verbose", Option::Verbose, false},
     {"--memory", Option::Memory, true},
+    {"--track", Option::Track, true},
+    {"--scale", Option::Scale, true},
+    {"--fit", Option::Fit, true},
     {"--help", Option::Help, false},
 };
 
@@ -351,6 +434,35 @@ ParsedArguments parse_arguments(std::span<const std::string_view> args) {
                                       quoted(value)};
                 }
                 break;
+            case Option::Track:
+                if (value.empty()) return UsageError{"the name after --track is empty"};
+                o.track = std::string(value);
+                break;
+            case Option::Scale: {
+                double metres = 0;
+                const auto [end, ec] =
+                    std::from_chars(value.data(), value.data() + value.size(), metres);
+                if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+                    !(metres > 0) || !std::isfinite(metres))
+                    return UsageError{
+                        "--scale needs the metres one pixel of the clip stands "
+                        "for, a number above 0 (0.0016667 for 600 pixels to the "
+                        "metre), not " +
+                        quoted(value)};
+                o.scale = metres;
+                break;
+            }
+            case Option::Fit:
+                if (value == "line") {
+                    o.fit = TrackFit::Line;
+                } else if (value == "parabola") {
+                    o.fit = TrackFit::Parabola;
+                } else if (value == "sine") {
+                    o.fit = TrackFit::Sine;
+                } else {
+                    return UsageError{"--fit needs line, parabola or sine, not " + quoted(value)};
+                }
+                break;
             case Option::AsShown:
                 o.as_shown = true;
                 break;
@@ -365,7 +477,20 @@ ParsedArguments parse_arguments(std::span<const std::string_view> args) {
         }
     }
     if (!have_clip) return UsageError{"no clip given (see --help)"};
-    if (o.output.empty()) return UsageError{"no output given: -o OUT"};
+    if (o.output.empty() && o.track.empty())
+        return UsageError{"no output given: -o OUT, --track OUT.csv or both"};
+    // The composite's own options mean nothing to the positions alone.
+    if (o.output.empty())
+        for (const auto& [option, name] : {std::pair{Option::Priority, "--priority"},
+                                           std::pair{Option::Background, "--background"},
+                                           std::pair{Option::BackgroundImage, "--background-image"},
+                                           std::pair{Option::AsShown, "--as-shown"}})
+            if (seen[static_cast<int>(option)])
+                return UsageError{std::string(name) + " is for the composite (-o OUT) only"};
+    if (o.track.empty() && (o.scale || o.fit))
+        return UsageError{std::string(o.scale ? "--scale" : "--fit") + " is for --track only"};
+    if (!o.track.empty() && o.track == o.output)
+        return UsageError{"--track and -o name the same file '" + o.track + "'"};
     const bool has_background = o.background_frame || !o.background_image.empty();
     if (o.background_frame && !o.background_image.empty())
         return UsageError{"--background and --background-image cannot both be given"};

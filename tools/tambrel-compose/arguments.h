@@ -21,9 +21,12 @@ inline constexpr int kExitOutput = 4;
 // Largest frame number or count the options take.
 inline constexpr int64_t kMaxOptionValue = 2147483647;
 
+// What --fit fits to the positions --track finds.
+enum class TrackFit { Line, Parabola, Sine };
+
 struct ComposeOptions {
     std::string clip;
-    std::string output;
+    std::string output;  // the composite; may be empty with `track`
     int64_t start = 0;
     int64_t step = 1;
     std::optional<int64_t> count;  // frames merged, the seed included; none: to the end
@@ -33,9 +36,12 @@ struct ComposeOptions {
     std::optional<int64_t> background_frame;
     std::string background_image;
     bool as_shown = false;
-    bool strict = false;   // a frame that cannot be decoded ends the run
-    bool verbose = false;  // libav's and the service's own messages on standard error
+    bool strict = false;                // a frame that cannot be decoded ends the run
+    bool verbose = false;               // libav's and the service's own messages on standard error
     std::optional<int64_t> memory_mib;  // the memory budget; none: the environment's or 512
+    std::string track;                  // the positions of the moving object, as CSV
+    std::optional<double> scale;        // metres per pixel of the clip, for the positions
+    std::optional<TrackFit> fit;        // printed on standard output
     bool operator==(const ComposeOptions&) const = default;
 };
 

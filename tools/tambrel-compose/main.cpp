@@ -1,24 +1,30 @@
-// tambrel-compose: the stroboscopic composite of an AVI clip, without the window.
-// See arguments.cpp for the command line, run.h for the plan it makes and
-// compose/engine/clip_composer.h for the run.
+// tambrel-compose: the stroboscopic composite of an AVI clip, without the window, and
+// the moving object's positions in it. See arguments.cpp for the command line, run.h
+// for the plan it makes, compose/engine/clip_composer.h for the run and track.h for
+// the positions.
 
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arguments.h"
-#include "media/service/memory_budget.h"
 #include "media/service/av_log.h"
+#include "media/service/memory_budget.h"
 #include "output.h"
 #include "progress.h"
 #include "run.h"
+#include "track.h"
 
 using namespace tambrel;
 using namespace tambrel::compose_cli;
@@ -82,12 +88,26 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(qt_argc, qt_argv);
     }
 
-    const auto format = output_format(options.output);
-    if (const auto* e = std::get_if<FormatError>(&format)) return fail(kExitUsage, e->message);
-    if (same_file(options.output, options.clip))
-        return fail(kExitUsage, "the output '" + options.output + "' is the clip itself");
-    if (const std::string problem = output_problem(options.output); !problem.empty())
-        return fail(kExitOutput, problem);
+    const bool composing = !options.output.empty(), tracking = !options.track.empty();
+    QByteArray format;
+    if (composing) {
+        const auto known = output_format(options.output);
+        if (const auto* e = std::get_if<FormatError>(&known)) return fail(kExitUsage, e->message);
+        format = std::get<QByteArray>(known);
+        if (same_file(options.output, options.clip))
+            return fail(kExitUsage, "the output '" + options.output + "' is the clip itself");
+        if (const std::string problem = output_problem(options.output); !problem.empty())
+            return fail(kExitOutput, problem);
+    }
+    if (tracking) {
+        if (same_file(options.track, options.clip))
+            return fail(kExitUsage,
+                        "the positions' file '" + options.track + "' is the clip itself");
+        if (composing && same_file(options.track, options.output))
+            return fail(kExitUsage, "--track and -o name the same file '" + options.track + "'");
+        if (const std::string problem = output_problem(options.track); !problem.empty())
+            return fail(kExitOutput, problem);
+    }
 
     const bool terminal = isatty(STDERR_FILENO) == 1;
     if (options.verbose) {
@@ -100,46 +120,101 @@ int main(int argc, char** argv) {
     }
 
     TerminalProgress progress;
-    int64_t warned = 0;
-    compose::Callbacks callbacks;
-    callbacks.progress = [&progress](const compose::Progress& p) {
-        progress.update(p.done, p.total);
-        return true;
-    };
-    callbacks.skipped = [&progress, &warned](const compose::SkippedFrame& s) {
-        if (++warned > kMostSkipWarnings) return;
+    // A frame that cannot be decoded is named once, though both runs meet it.
+    std::set<std::pair<int64_t, bool>> warned;
+    const auto warn = [&progress, &warned](int64_t frame, bool background, const char* what,
+                                           const std::string& reason) {
+        if (!warned.insert({frame, background}).second || std::ssize(warned) > kMostSkipWarnings)
+            return;
         progress.finish();
         std::fprintf(stderr, "tambrel-compose: warning: frame %lld cannot be decoded, %s: %s\n",
-                     static_cast<long long>(s.frame),
-                     s.background ? "the background is made without it" : "skipped",
-                     s.reason.c_str());
+                     static_cast<long long>(frame),
+                     background ? "the background is made without it" : what, reason.c_str());
     };
-    const auto result = compose_cli::compose(options, callbacks);
-    progress.finish();
-    if (const auto* failure = std::get_if<RunFailure>(&result))
-        return fail(failure->status, failure->message);
-    const compose::Composite& composite = std::get<compose::Composite>(result);
-    if (warned > kMostSkipWarnings)
+
+    // Both runs first, then the files: a run that fails writes nothing.
+    std::optional<compose::Composite> composite;
+    if (composing) {
+        compose::Callbacks callbacks;
+        callbacks.progress = [&progress](const compose::Progress& p) {
+            progress.update(p.done, p.total);
+            return true;
+        };
+        callbacks.skipped = [&warn, tracking](const compose::SkippedFrame& s) {
+            warn(s.frame, s.background, tracking ? "skipped and not found" : "skipped", s.reason);
+        };
+        auto result = compose_cli::compose(options, callbacks);
+        progress.finish();
+        if (const auto* failure = std::get_if<RunFailure>(&result))
+            return fail(failure->status, failure->message);
+        composite = std::get<compose::Composite>(std::move(result));
+    }
+    std::optional<tracking::TrackResult> tracked;
+    if (tracking) {
+        tracking::TrackCallbacks callbacks;
+        callbacks.progress = [&progress](int64_t done, int64_t total) {
+            progress.update(done, total);
+            return true;
+        };
+        callbacks.skipped = [&warn](int64_t frame, bool background, const std::string& reason) {
+            warn(frame, background, "not found", reason);
+        };
+        auto result = compose_cli::track(options, callbacks);
+        progress.finish();
+        if (const auto* failure = std::get_if<RunFailure>(&result))
+            return fail(failure->status, failure->message);
+        tracked = std::get<tracking::TrackResult>(std::move(result));
+    }
+    if (std::ssize(warned) > kMostSkipWarnings)
         std::fprintf(stderr,
                      "tambrel-compose: warning: %lld frames cannot be decoded; the first %lld "
                      "are named above\n",
-                     static_cast<long long>(warned), static_cast<long long>(kMostSkipWarnings));
+                     static_cast<long long>(warned.size()),
+                     static_cast<long long>(kMostSkipWarnings));
 
-    if (const std::string e =
-            write_image(composite.image, options.output, std::get<QByteArray>(format));
-        !e.empty())
-        return fail(kExitOutput, e);
+    if (tracked) {
+        const std::string csv = track_csv(*tracked, options.scale);
+        if (const std::string e =
+                write_file(QByteArray(csv.data(), qsizetype(csv.size())), options.track);
+            !e.empty())
+            return fail(kExitOutput, e);
+    }
+    if (composite) {
+        if (const std::string e = write_image(composite->image, options.output, format); !e.empty())
+            return fail(kExitOutput, e);
+    }
+    if (tracked && options.fit) {
+        const FitReport report = fit_report(*tracked, *options.fit, options.scale);
+        std::fputs(report.text.c_str(), stdout);
+        std::fflush(stdout);
+        if (!report.warning.empty())
+            std::fprintf(stderr, "tambrel-compose: warning: %s\n", report.warning.c_str());
+    }
 
     if (terminal) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        const auto skipped = static_cast<int64_t>(composite.skipped.size());
-        const double rate =
-            static_cast<double>(composite.merged + skipped) / std::max(seconds, 1e-3);
-        std::fprintf(stderr,
-                     "tambrel-compose: %lld frames merged, %lld skipped, %s, %.1f frames/s\n",
-                     static_cast<long long>(composite.merged), static_cast<long long>(skipped),
-                     seconds_text(seconds).c_str(), rate);
+        if (composite) {
+            const auto skipped = static_cast<int64_t>(composite->skipped.size());
+            const double rate =
+                static_cast<double>(composite->merged + skipped) / std::max(seconds, 1e-3);
+            std::fprintf(stderr,
+                         "tambrel-compose: %lld frames merged, %lld skipped, %s, %.1f frames/s\n",
+                         static_cast<long long>(composite->merged), static_cast<long long>(skipped),
+                         seconds_text(seconds).c_str(), rate);
+        }
+        if (tracked) {
+            const auto found =
+                std::count_if(tracked->frames.begin(), tracked->frames.end(),
+                              [](const tracking::TrackedFrame& f) { return f.object.has_value(); });
+            const auto frames = std::ssize(tracked->frames);
+            std::fprintf(stderr, "tambrel-compose: the object found in %lld of %lld frames",
+                         static_cast<long long>(found), static_cast<long long>(frames));
+            if (!composite)
+                std::fprintf(stderr, ", %s, %.1f frames/s", seconds_text(seconds).c_str(),
+                             static_cast<double>(frames) / std::max(seconds, 1e-3));
+            std::fputs("\n", stderr);
+        }
     }
     return kExitOk;
 }

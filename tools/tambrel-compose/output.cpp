@@ -134,7 +134,6 @@ bool same_file(const std::string& output, const std::string& clip) {
 }
 
 std::string write_image(const QImage& image, const std::string& path, const QByteArray& format) {
-    const std::string cannot = "cannot write '" + path + "': ";
     // Encoded in memory first, so a write that fails is told with the system's own
     // error rather than whatever text an image library makes of it.
     QByteArray bytes;
@@ -142,8 +141,14 @@ std::string write_image(const QImage& image, const std::string& path, const QByt
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, format);
-        if (!writer.write(image)) return cannot + text(writer.errorString());
+        if (!writer.write(image))
+            return "cannot write '" + path + "': " + text(writer.errorString());
     }
+    return write_file(bytes, path);
+}
+
+std::string write_file(const QByteArray& bytes, const std::string& path) {
+    const std::string cannot = "cannot write '" + path + "': ";
     const Destination d = destination_of(path);
     if (!d.problem.empty()) return cannot + d.problem;
     const fs::path target(d.path);

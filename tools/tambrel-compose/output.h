@@ -35,4 +35,7 @@ bool same_file(const std::string& output, const std::string& clip);
 // else a one-line reason with the system's own error text.
 std::string write_image(const QImage& image, const std::string& path, const QByteArray& format);
 
+// The same all-or-nothing write for bytes already made (the positions' CSV text).
+std::string write_file(const QByteArray& bytes, const std::string& path);
+
 }  // namespace tambrel::compose_cli
