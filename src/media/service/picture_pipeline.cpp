@@ -68,7 +68,27 @@ AVPixelFormat plain_format(AVPixelFormat f, bool& full_range) {
     }
 }
 
-int sws_matrix(AVColorSpace cs, int height) {
+// The colour description of a picture, as plain numbers. Decoders and demuxers copy some
+// of it from the file unchecked, so a damaged file can carry numbers no enumerator names,
+// and such a number read as its enum type is undefined behaviour.
+struct ColourTags {
+    int trc, primaries, matrix, range;
+};
+
+template <typename Enum>
+int tag_value(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+ColourTags colour_tags(const AVFrame& f) {
+    return {tag_value(f.color_trc), tag_value(f.color_primaries), tag_value(f.colorspace),
+            tag_value(f.color_range)};
+}
+
+int sws_matrix(int cs, int height) {
     switch (cs) {
         case AVCOL_SPC_BT709:
             return SWS_CS_ITU709;
@@ -114,7 +134,8 @@ Orientation orientation_from_matrix(const int32_t matrix[9]) {
 }
 
 bool is_hdr(const AVFrame& f) {
-    return f.color_trc == AVCOL_TRC_SMPTE2084 || f.color_trc == AVCOL_TRC_ARIB_STD_B67;
+    const int trc = colour_tags(f).trc;
+    return trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
 }
 
 // The tone-mapping graph for one input format and output size.
@@ -129,8 +150,9 @@ struct PicturePipeline::Hdr {
     QSize size;
 
     bool matches(const AVFrame& f, QSize s) const {
-        return f.width == width && f.height == height && f.format == format && f.color_trc == trc &&
-               f.color_primaries == primaries && f.colorspace == matrix && f.color_range == range &&
+        const ColourTags c = colour_tags(f);
+        return f.width == width && f.height == height && f.format == format && c.trc == trc &&
+               c.primaries == primaries && c.matrix == matrix && c.range == range &&
                peak_nits(f) == peak && s == size;
     }
 };
@@ -140,7 +162,8 @@ PicturePipeline::~PicturePipeline() = default;
 
 MediaError PicturePipeline::convert_sdr(const AVFrame& f, uint8_t* dst, int dst_stride,
                                         QSize size) {
-    bool full_range = f.color_range == AVCOL_RANGE_JPEG;
+    const ColourTags colour = colour_tags(f);
+    bool full_range = colour.range == AVCOL_RANGE_JPEG;
     const AVPixelFormat src = plain_format(static_cast<AVPixelFormat>(f.format), full_range);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
     if (!desc) return MediaError::DecodeFailed;
@@ -159,7 +182,7 @@ MediaError PicturePipeline::convert_sdr(const AVFrame& f, uint8_t* dst, int dst_
     const bool yuv =
         !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
     if (yuv) {
-        const int* coefficients = sws_getCoefficients(sws_matrix(f.colorspace, f.height));
+        const int* coefficients = sws_getCoefficients(sws_matrix(colour.matrix, f.height));
         if (sws_setColorspaceDetails(ctx, coefficients, full_range ? 1 : 0,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                                      1 << 16) < 0) {
@@ -204,24 +227,27 @@ MediaError PicturePipeline::convert_hdr(const AVFrame& f, QImage& out) {
                                 AV_OPT_SEARCH_CHILDREN) < 0)
             return MediaError::DecodeFailed;
 
-        const bool pq = f.color_trc == AVCOL_TRC_SMPTE2084;
-        const char* primaries = f.color_primaries == AVCOL_PRI_BT709 ? "709" : "2020";
-        const char* matrix = f.colorspace == AVCOL_SPC_BT709       ? "709"
-                             : f.colorspace == AVCOL_SPC_BT2020_CL ? "2020_cl"
-                                                                   : "2020_ncl";
-        const char* range = f.color_range == AVCOL_RANGE_JPEG ? "full" : "limited";
+        const ColourTags colour = colour_tags(f);
+        const bool pq = colour.trc == AVCOL_TRC_SMPTE2084;
+        const char* primaries = colour.primaries == AVCOL_PRI_BT709 ? "709" : "2020";
+        const char* matrix = colour.matrix == AVCOL_SPC_BT709       ? "709"
+                             : colour.matrix == AVCOL_SPC_BT2020_CL ? "2020_cl"
+                                                                    : "2020_ncl";
+        const char* range = colour.range == AVCOL_RANGE_JPEG ? "full" : "limited";
         const double peak = std::max(peak_nits(f) / kReferenceWhiteNits, 1.0);
         // Scaled to the target size first, so the float stages work on few pixels; in
         // linear light with reference white at 1.0; everything up to 80 % of it kept,
         // brighter light compressed smoothly up to the picture's peak (Möbius); then
-        // BT.709 SDR.
+        // BT.709 SDR. The primaries assumed are stated on the way out of the first stage
+        // too: each stage takes its input's from the frame, and a picture whose own are
+        // unspecified would find no path to BT.709.
         char chain[768];
         std::snprintf(chain, sizeof chain,
-                      "zscale=w=%d:h=%d:filter=bicubic:tin=%s:pin=%s:min=%s:rin=%s:t=linear:"
+                      "zscale=w=%d:h=%d:filter=bicubic:tin=%s:pin=%s:min=%s:rin=%s:t=linear:p=%s:"
                       "npl=%g,format=gbrpf32le,zscale=p=709,tonemap=tonemap=mobius:param=0.8:"
                       "desat=0:peak=%g,zscale=t=709:m=709:r=full,format=gbrp",
                       size.width(), size.height(), pq ? "smpte2084" : "arib-std-b67", primaries,
-                      matrix, range, kReferenceWhiteNits, peak);
+                      matrix, range, primaries, kReferenceWhiteNits, peak);
         AVFilterInOut* outputs = avfilter_inout_alloc();
         AVFilterInOut* inputs = avfilter_inout_alloc();
         int r = AVERROR(ENOMEM);
@@ -242,10 +268,10 @@ MediaError PicturePipeline::convert_hdr(const AVFrame& f, QImage& out) {
         h->width = f.width;
         h->height = f.height;
         h->format = f.format;
-        h->trc = f.color_trc;
-        h->primaries = f.color_primaries;
-        h->matrix = f.colorspace;
-        h->range = f.color_range;
+        h->trc = colour.trc;
+        h->primaries = colour.primaries;
+        h->matrix = colour.matrix;
+        h->range = colour.range;
         h->peak = peak_nits(f);
         h->size = size;
         hdr_ = std::move(h);
