@@ -72,7 +72,27 @@ AVPixelFormat plain_format(AVPixelFormat f, bool& full_range) {
     }
 }
 
-int sws_matrix(AVColorSpace cs, int height) {
+// The colour description of a picture, as plain numbers. Decoders and demuxers copy some
+// of it from the file unchecked, so a damaged file can carry numbers no enumerator names,
+// and such a number read as its enum type is undefined behaviour.
+struct ColourTags {
+    int trc, primaries, matrix, range, siting;
+};
+
+template <typename Enum>
+int tag_value(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+ColourTags colour_tags(const AVFrame& f) {
+    return {tag_value(f.color_trc), tag_value(f.color_primaries), tag_value(f.colorspace),
+            tag_value(f.color_range), tag_value(f.chroma_location)};
+}
+
+int sws_matrix(int cs, int height) {
     switch (cs) {
         case AVCOL_SPC_BT709:
             return SWS_CS_ITU709;
@@ -125,7 +145,7 @@ std::string zimg_error() {
 
 // The matrix as the scaler's path picks it (sws_matrix), for zimg. YCgCo and the
 // like stay with the scaler.
-std::optional<zimg_matrix_coefficients_e> zimg_matrix(AVColorSpace cs, int height) {
+std::optional<zimg_matrix_coefficients_e> zimg_matrix(int cs, int height) {
     switch (cs) {
         case AVCOL_SPC_BT709:
             return ZIMG_MATRIX_BT709;
@@ -152,7 +172,7 @@ std::optional<zimg_matrix_coefficients_e> zimg_matrix(AVColorSpace cs, int heigh
 // Where the chroma samples sit. Unstated: JPEG's centre for full-range pictures (MJPEG),
 // MPEG's left (co-sited with even luma columns, between rows) for the rest, as H.264,
 // HEVC and MPEG-4 define it.
-zimg_chroma_location_e zimg_siting(AVChromaLocation loc, bool full_range) {
+zimg_chroma_location_e zimg_siting(int loc, bool full_range) {
     switch (loc) {
         case AVCHROMA_LOC_LEFT:
             return ZIMG_CHROMA_LEFT;
@@ -242,7 +262,8 @@ Orientation orientation_from_matrix(const int32_t matrix[9]) {
 }
 
 bool is_hdr(const AVFrame& f) {
-    return f.color_trc == AVCOL_TRC_SMPTE2084 || f.color_trc == AVCOL_TRC_ARIB_STD_B67;
+    const int trc = colour_tags(f).trc;
+    return trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
 }
 
 // The tone-mapping graph for one input format and output size.
@@ -257,8 +278,9 @@ struct PicturePipeline::Hdr {
     QSize size;
 
     bool matches(const AVFrame& f, QSize s) const {
-        return f.width == width && f.height == height && f.format == format && f.color_trc == trc &&
-               f.color_primaries == primaries && f.colorspace == matrix && f.color_range == range &&
+        const ColourTags c = colour_tags(f);
+        return f.width == width && f.height == height && f.format == format && c.trc == trc &&
+               c.primaries == primaries && c.matrix == matrix && c.range == range &&
                peak_nits(f) == peak && s == size;
     }
 };
@@ -341,7 +363,8 @@ PicturePipeline::~PicturePipeline() = default;
 
 std::optional<MediaError> PicturePipeline::convert_unscaled(const AVFrame& f, uint8_t* dst,
                                                             int dst_stride) {
-    bool full_range = f.color_range == AVCOL_RANGE_JPEG;
+    const ColourTags colour = colour_tags(f);
+    bool full_range = colour.range == AVCOL_RANGE_JPEG;
     const AVPixelFormat format = plain_format(static_cast<AVPixelFormat>(f.format), full_range);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!desc) return std::nullopt;
@@ -370,14 +393,14 @@ std::optional<MediaError> PicturePipeline::convert_unscaled(const AVFrame& f, ui
     if ((width != f.width || height != f.height) &&
         !luma_holds(f, height, width * (depth > 8 ? 2 : 1)))
         return std::nullopt;
-    const auto matrix = zimg_matrix(f.colorspace, f.height);
+    const auto matrix = zimg_matrix(colour.matrix, f.height);
     if (!matrix) return std::nullopt;
     const Unscaled::Kind kind{width,
                               height,
                               format,
                               *matrix,
                               full_range ? 1 : 0,
-                              zimg_siting(f.chroma_location, full_range),
+                              zimg_siting(colour.siting, full_range),
                               wide};
     if (!unscaled_ || unscaled_->kind != kind) unscaled_ = Unscaled::build(kind, *desc);
     Unscaled& u = *unscaled_;
@@ -417,7 +440,8 @@ MediaError PicturePipeline::convert_sdr(const AVFrame& f, uint8_t* dst, int dst_
                                         QSize size) {
     if (size == QSize(f.width, f.height))
         if (const auto done = convert_unscaled(f, dst, dst_stride)) return *done;
-    bool full_range = f.color_range == AVCOL_RANGE_JPEG;
+    const ColourTags colour = colour_tags(f);
+    bool full_range = colour.range == AVCOL_RANGE_JPEG;
     const AVPixelFormat src = plain_format(static_cast<AVPixelFormat>(f.format), full_range);
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src);
     if (!desc) return MediaError::DecodeFailed;
@@ -436,7 +460,7 @@ MediaError PicturePipeline::convert_sdr(const AVFrame& f, uint8_t* dst, int dst_
     const bool yuv =
         !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) && desc->nb_components >= 3;
     if (yuv) {
-        const int* coefficients = sws_getCoefficients(sws_matrix(f.colorspace, f.height));
+        const int* coefficients = sws_getCoefficients(sws_matrix(colour.matrix, f.height));
         if (sws_setColorspaceDetails(ctx, coefficients, full_range ? 1 : 0,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
                                      1 << 16) < 0) {
@@ -481,24 +505,27 @@ MediaError PicturePipeline::convert_hdr(const AVFrame& f, QImage& out) {
                                 AV_OPT_SEARCH_CHILDREN) < 0)
             return MediaError::DecodeFailed;
 
-        const bool pq = f.color_trc == AVCOL_TRC_SMPTE2084;
-        const char* primaries = f.color_primaries == AVCOL_PRI_BT709 ? "709" : "2020";
-        const char* matrix = f.colorspace == AVCOL_SPC_BT709       ? "709"
-                             : f.colorspace == AVCOL_SPC_BT2020_CL ? "2020_cl"
-                                                                   : "2020_ncl";
-        const char* range = f.color_range == AVCOL_RANGE_JPEG ? "full" : "limited";
+        const ColourTags colour = colour_tags(f);
+        const bool pq = colour.trc == AVCOL_TRC_SMPTE2084;
+        const char* primaries = colour.primaries == AVCOL_PRI_BT709 ? "709" : "2020";
+        const char* matrix = colour.matrix == AVCOL_SPC_BT709       ? "709"
+                             : colour.matrix == AVCOL_SPC_BT2020_CL ? "2020_cl"
+                                                                    : "2020_ncl";
+        const char* range = colour.range == AVCOL_RANGE_JPEG ? "full" : "limited";
         const double peak = std::max(peak_nits(f) / kReferenceWhiteNits, 1.0);
         // Scaled to the target size first, so the float stages work on few pixels; in
         // linear light with reference white at 1.0; everything up to 80 % of it kept,
         // brighter light compressed smoothly up to the picture's peak (Möbius); then
-        // BT.709 SDR.
+        // BT.709 SDR. The primaries assumed are stated on the way out of the first stage
+        // too: each stage takes its input's from the frame, and a picture whose own are
+        // unspecified would find no path to BT.709.
         char chain[768];
         std::snprintf(chain, sizeof chain,
-                      "zscale=w=%d:h=%d:filter=bicubic:tin=%s:pin=%s:min=%s:rin=%s:t=linear:"
+                      "zscale=w=%d:h=%d:filter=bicubic:tin=%s:pin=%s:min=%s:rin=%s:t=linear:p=%s:"
                       "npl=%g,format=gbrpf32le,zscale=p=709,tonemap=tonemap=mobius:param=0.8:"
                       "desat=0:peak=%g,zscale=t=709:m=709:r=full,format=gbrp",
                       size.width(), size.height(), pq ? "smpte2084" : "arib-std-b67", primaries,
-                      matrix, range, kReferenceWhiteNits, peak);
+                      matrix, range, primaries, kReferenceWhiteNits, peak);
         AVFilterInOut* outputs = avfilter_inout_alloc();
         AVFilterInOut* inputs = avfilter_inout_alloc();
         int r = AVERROR(ENOMEM);
@@ -519,10 +546,10 @@ MediaError PicturePipeline::convert_hdr(const AVFrame& f, QImage& out) {
         h->width = f.width;
         h->height = f.height;
         h->format = f.format;
-        h->trc = f.color_trc;
-        h->primaries = f.color_primaries;
-        h->matrix = f.colorspace;
-        h->range = f.color_range;
+        h->trc = colour.trc;
+        h->primaries = colour.primaries;
+        h->matrix = colour.matrix;
+        h->range = colour.range;
         h->peak = peak_nits(f);
         h->size = size;
         hdr_ = std::move(h);
