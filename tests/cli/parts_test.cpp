@@ -173,7 +173,7 @@ TEST_F(ComposeInParts, APlanMergesEachFrameWithItsOwnPriority) {
               compose::CompositionFailure::Kind::Plan);
     plan.merges.pop_back();
     const auto cancelled =
-        composer->compose(plan, {[](const compose::Progress&) { return false; }});
+        composer->compose(plan, {[](const compose::Progress&) { return false; }, {}});
     ASSERT_TRUE(std::holds_alternative<compose::CompositionFailure>(cancelled));
     EXPECT_EQ(std::get<compose::CompositionFailure>(cancelled).kind,
               compose::CompositionFailure::Kind::Cancelled);

@@ -166,8 +166,10 @@ std::string write_file(const QByteArray& bytes, const std::string& path) {
         // The owner first: a change of owner clears set-id bits, which the mode then
         // restores. Only root may give a file away; filesystems without Unix owners or
         // permissions (FAT) refuse both, and the picture matters more than its bits.
-        if (::geteuid() == 0) (void)::fchown(fd, d.existing->st_uid, d.existing->st_gid);
-        (void)::fchmod(fd, d.existing->st_mode & 07777);
+        if (::geteuid() == 0 && ::fchown(fd, d.existing->st_uid, d.existing->st_gid) != 0) {
+        }
+        if (::fchmod(fd, d.existing->st_mode & 07777) != 0) {
+        }
     }
     if (!write_all(fd, bytes) || ::fsync(fd) != 0) return give_up(errno);
     if (::close(fd) != 0) {
