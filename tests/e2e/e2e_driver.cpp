@@ -181,6 +181,11 @@ class Scenario {
                                    const QString& what);
     std::set<qulonglong> program_windows() const;
     void open_clip(const QString& path, const QString& step);
+    // 再生 until the read-out leaves frame 0, then 一時停止 until the picture stands.
+    void play_a_little(const QString& clip);
+    // The scroll bar's thumb grabbed at `grab_x` and dragged in small moves to
+    // `release_x` (both from the bar's left end), then the pointer parked off the bar.
+    void drag_thumb(const QRect& bar, const QRect& thumb, int grab_x, int release_x);
     // Returns the screenshot in which Text1..Text5 show `texts`.
     QImage wait_for_text_boxes(const QStringList& texts, const QString& what);
     // Runs a composition until the clipboard has shown `cycles` different pictures,
@@ -505,6 +510,32 @@ void Scenario::open_clip(const QString& path, const QString& step) {
     });
 }
 
+void Scenario::play_a_little(const QString& clip) {
+    desk_.click_at(centre(kCommand1));
+    QString last;
+    wait_for(
+        clip + QStringLiteral(" to play"), kLong,
+        [&]() -> std::optional<bool> {
+            const int f = readout(desk_.grab());
+            last = QString::number(f);
+            if (f > 0) return true;
+            return std::nullopt;
+        },
+        &last);
+    desk_.click_at(centre(kCommand2));
+    wait_until_still(false, clip + QStringLiteral(" to stand"));
+}
+
+void Scenario::drag_thumb(const QRect& bar, const QRect& thumb, int grab_x, int release_x) {
+    const int y = bar.top() + thumb.center().y();
+    desk_.move_to(QPoint(bar.left() + grab_x, y));
+    desk_.press();
+    for (int x = grab_x + 5; x < release_x; x += 8) desk_.move_to(QPoint(bar.left() + x, y));
+    desk_.move_to(QPoint(bar.left() + release_x, y));
+    desk_.release();
+    desk_.move_to(centre(kLabel1));
+}
+
 QImage Scenario::wait_for_text_boxes(const QStringList& texts, const QString& what) {
     QString last;
     return wait_for(
@@ -688,13 +719,7 @@ void Scenario::step3b_seek() {
     const int grab_x = thumb.center().x(), release_x = kHScroll1.width() * 2 / 3;
     const int expected = replicas_.scroll_value_after_drag(maximum, from, grab_x, release_x);
     const int accuracy = int(std::ceil(replicas_.values_per_pixel(maximum, from)));
-    desk_.move_to(QPoint(bar.left() + grab_x, bar.top() + thumb.center().y()));
-    desk_.press();
-    for (int x = grab_x + 5; x < release_x; x += 8)
-        desk_.move_to(QPoint(bar.left() + x, bar.top() + thumb.center().y()));
-    desk_.move_to(QPoint(bar.left() + release_x, bar.top() + thumb.center().y()));
-    desk_.release();
-    desk_.move_to(centre(kLabel1));
+    drag_thumb(bar, thumb, grab_x, release_x);
     const auto [landed, shot] =
         wait_until_still(true, QStringLiteral("the clip to stand after the thumb drag"));
     log(QStringLiteral("  thumb dragged: frame %1, the bar's value there is %2 (±%3)")
@@ -965,19 +990,7 @@ void Scenario::step6b_priority() {
     log(QStringLiteral("step 6b: whole-pixel priority on a clip of two alternating colours"));
     open_clip(colours_path_, QStringLiteral("colours"));
     wait_for_frame(0, false, QStringLiteral("the read-out 0 for the two-colour clip"));
-    desk_.click_at(centre(kCommand1));
-    QString last;
-    wait_for(
-        QStringLiteral("the two-colour clip to play"), kLong,
-        [&]() -> std::optional<bool> {
-            const int f = readout(desk_.grab());
-            last = QString::number(f);
-            if (f > 0) return true;
-            return std::nullopt;
-        },
-        &last);
-    desk_.click_at(centre(kCommand2));
-    wait_until_still(false, QStringLiteral("the two-colour clip to stand"));
+    play_a_little(QStringLiteral("the two-colour clip"));
     // The seed must be the colour the rule does not keep, or the merge changes nothing
     // and the clipboard never shows a third picture: a dim (even) frame for white
     // priority, a bright (odd) one for black priority.
@@ -1073,13 +1086,7 @@ void Scenario::step6c_long_clip() {
     const int expected = frame_of_bar(value, kLongFrames);
     const int accuracy =
         int(std::ceil(replicas_.values_per_pixel(kBarLimit, from) * kLongFrames / kBarLimit)) + 1;
-    desk_.move_to(QPoint(bar.left() + grab_x, bar.top() + thumb.center().y()));
-    desk_.press();
-    for (int x = grab_x + 5; x < release_x; x += 8)
-        desk_.move_to(QPoint(bar.left() + x, bar.top() + thumb.center().y()));
-    desk_.move_to(QPoint(bar.left() + release_x, bar.top() + thumb.center().y()));
-    desk_.release();
-    desk_.move_to(centre(kLabel1));
+    drag_thumb(bar, thumb, grab_x, release_x);
     const auto [landed, landed_shot] =
         wait_until_still(true, QStringLiteral("the long clip to stand after the thumb drag"));
     log(QStringLiteral("  paused at frame %1; thumb dragged to value %2: frame %3 (expected %4 "
@@ -1235,19 +1242,7 @@ void Scenario::step6e_worksheet() {
                        "the clip's own size"));
     open_clip(sample_path_, QStringLiteral("sample"));
     wait_for_frame(0, false, QStringLiteral("the sample at frame 0"));
-    desk_.click_at(centre(kCommand1));
-    QString last;
-    wait_for(
-        QStringLiteral("the sample to play"), kLong,
-        [&]() -> std::optional<bool> {
-            const int f = readout(desk_.grab());
-            last = QString::number(f);
-            if (f > 0) return true;
-            return std::nullopt;
-        },
-        &last);
-    desk_.click_at(centre(kCommand2));
-    wait_until_still(false, QStringLiteral("the sample to stand"));
+    play_a_little(QStringLiteral("the sample"));
     desk_.click_at(centre(kCmdReserve));
     wait_for_frame(0, false, QStringLiteral("the sample rewound to frame 0"));
     desk_.click_at(centre(kOption1));  // a bright bob on a dark field
