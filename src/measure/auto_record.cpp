@@ -37,6 +37,7 @@ void AutoRecorder::stop_thread() {
 bool AutoRecorder::start(const QString& path, std::vector<int64_t> frames) {
     if (running()) return false;
     frames_ = std::move(frames);
+    ++run_;
     cancelled_ = false;
     done_ = 0;
     total_ = int64_t(frames_.size());
@@ -59,7 +60,7 @@ bool AutoRecorder::start(const QString& path, std::vector<int64_t> frames) {
     poll_->start();
 
     const std::string file = QFile::encodeName(path).toStdString();
-    worker_ = std::thread([this, file, frames = frames_] {
+    worker_ = std::thread([this, file, frames = frames_, run = run_] {
         using Result = std::variant<tracking::TrackResult, tracking::TrackFailure>;
         auto out = std::make_shared<Result>();
         auto opened = tracking::ClipTracker::open(file);
@@ -77,7 +78,7 @@ bool AutoRecorder::start(const QString& path, std::vector<int64_t> frames) {
         }
         // Queued: runs on this object's thread, and is dropped with the object.
         QMetaObject::invokeMethod(
-            this, [this, out] { finish(out); }, Qt::QueuedConnection);
+            this, [this, run, out] { finish(run, out); }, Qt::QueuedConnection);
     });
     return true;
 }
@@ -89,9 +90,9 @@ void AutoRecorder::cancel() {
 }
 
 void AutoRecorder::finish(
-    std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out) {
+    int run, std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out) {
     // A cancelled run has been joined already; its result is dropped.
-    if (!running() || cancelled_) return;
+    if (run != run_ || !running() || cancelled_) return;
     stop_thread();
     if (const auto* failure = std::get_if<tracking::TrackFailure>(out.get())) {
         using Kind = tracking::TrackFailure::Kind;

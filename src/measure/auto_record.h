@@ -44,7 +44,8 @@ class AutoRecorder : public QObject {
     void failed(const QString& message);
 
   private:
-    void finish(std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out);
+    void finish(int run,
+                std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out);
     void stop_thread();
 
     QWidget* window_;
@@ -52,6 +53,9 @@ class AutoRecorder : public QObject {
     QTimer* poll_ = nullptr;
     std::thread worker_;
     std::vector<int64_t> frames_;
+    // Which run a result belongs to: a cancelled run's result may still be queued when
+    // the next one starts.
+    int run_ = 0;
     std::atomic<bool> cancelled_{false};
     std::atomic<int64_t> done_{0}, total_{0};
 };

@@ -40,10 +40,11 @@ class AutoRecordTest : public QObject {
     Q_OBJECT
   private slots:
     void fillsTheTableFromTheRunAndFitsFollowsAndDrags();
+    void aRunStartedRightAfterACancelGetsItsOwnResult();
 };
 
-void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
-    QTemporaryDir dir;
+// A body gliding over tiles beside a smaller one.
+clipgen::ClipOptions glide_clip(const QTemporaryDir& dir) {
     clipgen::ClipOptions o;
     o.path = dir.filePath(QStringLiteral("glide.avi")).toStdString();
     o.codec = clipgen::Codec::Ffv1;
@@ -55,6 +56,12 @@ void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
     o.velocity = {6, 0};
     o.textured_background = true;
     o.second_object = true;
+    return o;
+}
+
+void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
+    QTemporaryDir dir;
+    const clipgen::ClipOptions o = glide_clip(dir);
     QCOMPARE(clipgen::write_clip(o), std::nullopt);
 
     Window w;
@@ -141,6 +148,28 @@ void AutoRecordTest::fillsTheTableFromTheRunAndFitsFollowsAndDrags() {
     QCOMPARE(window->table->item(4, 2)->text(), QString::number((to.x() + 4) / 40, 'f', 3));
     QVERIFY(window->table->item(4, 2)->text() != x_before);
     QCOMPARE(w.platform.beeps, beeps);
+}
+
+void AutoRecordTest::aRunStartedRightAfterACancelGetsItsOwnResult() {
+    QTemporaryDir dir;
+    const clipgen::ClipOptions o = glide_clip(dir);
+    QCOMPARE(clipgen::write_clip(o), std::nullopt);
+    QWidget window;
+    AutoRecorder recorder(&window);
+    QSignalSpy done(&recorder, &AutoRecorder::done);
+    QSignalSpy failed(&recorder, &AutoRecorder::failed);
+    const QString path = QString::fromStdString(o.path);
+
+    // The cancelled run's result is still queued when the next run starts.
+    QVERIFY(recorder.start(path, {0, 10, 20, 30, 40, 50}));
+    recorder.cancel();
+    const std::vector<int64_t> frames{0, 5, 10, 15};
+    QVERIFY(recorder.start(path, frames));
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder.running(), 60000);
+    QTRY_COMPARE(done.size(), 1);
+    QCOMPARE(done.at(0).at(1).value<std::vector<int64_t>>(), frames);
+    QCOMPARE(done.at(0).at(0).value<tracking::TrackResult>().frames.size(), frames.size());
+    QCOMPARE(failed.size(), 0);
 }
 
 QTEST_MAIN(AutoRecordTest)
