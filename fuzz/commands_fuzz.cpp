@@ -21,7 +21,7 @@
 #include "clipgen.h"
 #include "core/handles.h"
 #include "core/picture_box.h"
-#include "media/module1.h"
+#include "window/module1.h"
 #include "media/service/command_service.h"
 #include "media/service/media_errors.h"
 #include "media/service/path_codec.h"

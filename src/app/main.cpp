@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/app_log.h"
-#include "app/clip_sources.h"
+#include "window/clip_sources.h"
 #include "app/command_line.h"
-#include "app/form1.h"
+#include "window/form1.h"
 #include "app/translations.h"
 #include "core/handles.h"
 #include "core/platform.h"

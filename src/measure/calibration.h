@@ -12,7 +12,7 @@
 #include <QString>
 #include <optional>
 
-#include "measure/readout.h"
+#include "scale/readout.h"
 
 namespace tambrel {
 

@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/form1.h"
+#include "window/form1.h"
 #include "core/handles.h"
 #include "media/service/command_service.h"
 #include "reference_composite.h"

@@ -11,7 +11,7 @@
 #include "measure/calibration.h"
 #include "measure/clip_timing.h"
 #include "measure/point_table.h"
-#include "measure/readout.h"
+#include "scale/readout.h"
 
 namespace tambrel {
 namespace {

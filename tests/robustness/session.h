@@ -6,9 +6,9 @@
 #include <QString>
 #include <memory>
 
-#include "app/form1.h"
+#include "window/form1.h"
 #include "core/handles.h"
-#include "media/module1.h"
+#include "window/module1.h"
 #include "media/service/command_service.h"
 #include "media/service/media_errors.h"
 #include "media/service/path_codec.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "app/form1.h"
+#include "window/form1.h"
 #include "core/handles.h"
 #include "support/fake_media_service.h"
 #include "support/fake_platform.h"

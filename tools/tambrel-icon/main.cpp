@@ -7,7 +7,7 @@
 #include <QSvgGenerator>
 #include <cstdio>
 
-#include "app/icon.h"
+#include "window/icon.h"
 
 namespace {
 
