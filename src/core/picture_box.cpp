@@ -3,10 +3,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "core/window_layout.h"
+
 namespace tambrel {
 
 namespace {
-constexpr int kBorder = 2;
+constexpr int kBorder = layout::kBorder;
 }
 
 class PictureBox::Client : public QWidget {

@@ -4,7 +4,6 @@
 // device's video window) are children of client(), so their coordinates are inner ones.
 
 #include <QWidget>
-#include <QWidget>
 #include <memory>
 
 #include "core/handles.h"

@@ -24,6 +24,7 @@
 #include "window/clip_sources.h"
 #include "window/icon.h"
 #include "core/fonts.h"
+#include "core/window_layout.h"
 #include "window/worksheet/worksheet.h"
 
 namespace tambrel {
@@ -282,9 +283,10 @@ void Form1::Form_Load() {
              s->geometry().top() + int(std::lround(top)));
     }
     // 3-7. Units are pixels throughout; the pictures take their working sizes.
-    Picture1->set_outer_size(320, 240);
+    Picture1->set_outer_size(layout::kPicture1Width, layout::kPicture1Height);
     Picture2->set_outer_size(Picture1->outer_width(), Picture1->outer_height());
-    Picture3->set_outer_size(Picture1->outer_width() + 50, Picture1->outer_height() + 50);
+    Picture3->set_outer_size(Picture1->outer_width() + layout::kPicture3Extra,
+                             Picture1->outer_height() + layout::kPicture3Extra);
     // 8. White priority.
     Option1->setChecked(true);
     Option2->setChecked(false);

@@ -17,6 +17,7 @@
 #include "core/picture_fit.h"
 #include "media/service/memory_budget.h"
 #include "core/surface.h"
+#include "core/window_layout.h"
 #include "scale/axes_geometry.h"
 #include "scale/axes_paint.h"
 #include "media/service/command_service.h"
@@ -82,12 +83,6 @@ namespace {
 
 using detail::ServiceClip;
 using Kind = CompositionFailure::Kind;
-
-// The window sizes Picture1 to 320 x 240 pixels at start-up and Picture3 50 pixels
-// wider and taller; both have a 2-pixel border.
-constexpr int kPicture1OuterWidth = 320, kPicture1OuterHeight = 240;
-constexpr int kPicture3Extra = 50;
-constexpr int kBorder = 2;
 
 // Fewer frames than this per part do not pay for another clip opening.
 constexpr int64_t kMinFramesPerPart = 24;
@@ -396,10 +391,11 @@ std::optional<CompositionFailure> check_frames(const CompositionPlan& plan, int6
 
 WindowLayout window_layout() {
     // The frame area is the inner area of Picture1, which the scale also frames.
-    const auto area = image_area(kPicture1OuterWidth, kPicture1OuterHeight);
+    using namespace layout;
+    const auto area = image_area(kPicture1Width, kPicture1Height);
     const QSize frame(area->width, area->height);
-    const QSize composite(kPicture1OuterWidth + kPicture3Extra - 2 * kBorder,
-                          kPicture1OuterHeight + kPicture3Extra - 2 * kBorder);
+    const QSize composite(kPicture1Width + kPicture3Extra - 2 * kBorder,
+                          kPicture1Height + kPicture3Extra - 2 * kBorder);
     // A merge pass runs x and y from 0 to the inner size minus 4, both ends included.
     const QSize merge(frame.width() - 3, frame.height() - 3);
     return {frame, composite, merge};
