@@ -638,9 +638,12 @@ MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
 VideoClip::VideoClip(std::unique_ptr<Impl> impl) : d_(std::move(impl)) {}
 VideoClip::~VideoClip() = default;
 
-std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error) {
+std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error,
+                                           const Options& options) {
     libav_log::install();
     auto d = std::make_unique<Impl>();
+    if (options.budget) d->budget = options.budget;
+    d->cache_bound = options.cache_bound;
     d->source = FileSource::open(path, error);
     if (!d->source) return nullptr;
     error = MediaError::NotPlayable;

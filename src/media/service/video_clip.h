@@ -21,6 +21,8 @@
 
 namespace tambrel::media {
 
+class MemoryBudget;
+
 // Largest accepted picture: per side and in total. Checked before anything is allocated.
 inline constexpr int kMaxFrameSide = 16384;
 inline constexpr int64_t kMaxFramePixels = 64LL * 1024 * 1024;
@@ -36,9 +38,22 @@ class VideoClip {
         int64_t cache_hits = 0;  // requests served without decoding
     };
 
+    struct Options {
+        // Where the clip's working pictures and its step-back cache are held from;
+        // null: the process's budget. It must outlive the clip.
+        MemoryBudget* budget = nullptr;
+        // Decoded pictures kept for stepping back, in bytes (0: none; a run that only
+        // goes forward keeps the decoder's buffers free for reuse).
+        size_t cache_bound = kDefaultCacheBound;
+    };
+
     // Opens `path` and decodes its first picture. On failure returns nullptr and sets
-    // `error` (FileNotFound or NotPlayable).
-    static std::unique_ptr<VideoClip> open(const std::string& path, MediaError& error);
+    // `error` (FileNotFound, NotPlayable, NoMemory).
+    static std::unique_ptr<VideoClip> open(const std::string& path, MediaError& error,
+                                           const Options& options);
+    static std::unique_ptr<VideoClip> open(const std::string& path, MediaError& error) {
+        return open(path, error, Options{});
+    }
     ~VideoClip();
     VideoClip(const VideoClip&) = delete;
     VideoClip& operator=(const VideoClip&) = delete;
