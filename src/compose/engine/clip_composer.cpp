@@ -3,7 +3,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,108 +10,32 @@
 #include <thread>
 
 #include "compose/blend.h"
-#include "compose/median.h"
 #include "core/fonts.h"
-#include "core/handles.h"
 #include "core/picture_fit.h"
-#include "media/service/memory_budget.h"
 #include "core/surface.h"
 #include "core/window_layout.h"
+#include "media/service/clip_reader.h"
+#include "media/service/memory_budget.h"
 #include "scale/axes_geometry.h"
 #include "scale/axes_paint.h"
-#include "media/service/command_service.h"
-#include "media/service/media_errors.h"
-#include "media/service/path_codec.h"
-#include "media/service/video_device.h"
 
 namespace tambrel::compose {
 
-namespace detail {
-
-constexpr const char* kAlias = "tambrel-compose";
-
-// A media service of its own with the clip open under kAlias, closed again when this
-// goes. One thread uses it.
-class ServiceClip {
-  public:
-    ServiceClip() : service_(handles_) {}
-    ~ServiceClip() {
-        if (open_) run("close", "");
-    }
-    ServiceClip(const ServiceClip&) = delete;
-    ServiceClip& operator=(const ServiceClip&) = delete;
-
-    int32_t open(const std::string& path) {
-        const int32_t rc =
-            run_line("open " + media::encode_command_path(path) + " alias " + kAlias);
-        open_ = rc == 0;
-        // A run only moves forward: pictures kept for stepping back would only take
-        // memory and keep the decoder from reusing its buffers.
-        if (open_) device().clip().set_cache_bound(0);
-        return rc;
-    }
-    int32_t run(const char* verb, const std::string& rest) {
-        return run_line(std::string(verb) + ' ' + kAlias + rest);
-    }
-    const std::string& reply() const { return reply_; }
-    media::VideoDevice& device() { return *service_.device(kAlias); }
-    HandleTable& handles() { return handles_; }
-
-    std::string error_text(int32_t rc) {
-        char text[256] = {};
-        if (!service_.error_string(rc, text, sizeof text))
-            return "media error " + std::to_string(rc);
-        return text;
-    }
-
-  private:
-    int32_t run_line(const std::string& line) {
-        reply_.clear();
-        return service_.execute(line, reply_);
-    }
-
-    HandleTable handles_;
-    media::CommandService service_;
-    bool open_ = false;
-    std::string reply_;
-};
-
-}  // namespace detail
-
 namespace {
 
-using detail::ServiceClip;
+using media::ClipReader;
 using Kind = CompositionFailure::Kind;
 
 // Fewer frames than this per part do not pay for another clip opening.
 constexpr int64_t kMinFramesPerPart = 24;
 constexpr int kMostParts = 8;
 
-// The frames a median background holds at once, in bytes: fewer than
-// kMostBackgroundFrames for large pictures.
-constexpr int64_t kBackgroundBudget = 256LL * 1024 * 1024;
-
-// A surface known to a handle table for as long as this lives.
-class RegisteredSurface {
-  public:
-    RegisteredSurface(HandleTable& handles, QSize size)
-        : handles_(handles),
-          surface_(std::make_unique<PictureSurface>(size.width(), size.height())) {
-        handle_ = handles_.add_surface(surface_.get());
-    }
-    ~RegisteredSurface() { handles_.remove(handle_); }
-    RegisteredSurface(const RegisteredSurface&) = delete;
-    RegisteredSurface& operator=(const RegisteredSurface&) = delete;
-
-    QImage& image() { return surface_->target(); }
-    std::string hdc() const { return " hdc " + std::to_string(handle_); }
-    bool allocated() const { return !surface_->image().isNull(); }
-
-  private:
-    HandleTable& handles_;
-    std::unique_ptr<PictureSurface> surface_;
-    int32_t handle_ = 0;
-};
+// The window's pictures are white where no frame is drawn.
+QImage white_picture(QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    if (!picture.isNull()) picture.fill(0xFFFFFFFFu);
+    return picture;
+}
 
 // The plan as a run works through it: frame k = 0 is the seed, every later one is
 // merged with priorities[k].
@@ -122,6 +45,7 @@ struct Plan {
     bool as_shown = false;
     bool strict = false;
     QSize frame_size, composite_size, merge;
+    QRect dest;         // where a frame lies in pictures of frame_size (white elsewhere)
     QImage background;  // frame_size, RGB32; null where no merge needs one
     int64_t total() const { return static_cast<int64_t>(frames.size()); }
     int64_t frame(int64_t k) const { return frames[static_cast<size_t>(k)]; }
@@ -188,77 +112,51 @@ void merge_into(QImage& composite, const QImage& frame, const Plan& plan, Priori
                 columns, rows, priority, background);
 }
 
-// Fits the clip into the window's frame area when the run is as shown, as the window
-// fits it: a 4:3 picture over the whole area, any other shape with its proportions.
-std::optional<CompositionFailure> set_destination(ServiceClip& clip, const Plan& plan) {
-    if (!plan.as_shown) return std::nullopt;
-    std::optional<QSize> source;
-    if (clip.run("where", " source") == 0) source = source_size_from_reply(clip.reply());
-    const QRect fit = picture_fit(source.value_or(QSize()), plan.frame_size);
-    const std::string put = " destination at " + std::to_string(fit.x()) + ' ' +
-                            std::to_string(fit.y()) + ' ' + std::to_string(fit.width()) + ' ' +
-                            std::to_string(fit.height());
-    if (const int32_t rc = clip.run("put", put); rc != 0)
-        return CompositionFailure{
-            Kind::Open, "cannot fit the clip into the frame area: " + clip.error_text(rc)};
-    return std::nullopt;
-}
-
-// Makes frame n the clip's current picture and draws it into `into`. Empty when done;
-// otherwise the service's error number and what to say.
+// Draws frame n of the plan into `into` (of the plan's frame size) where the plan puts
+// it; the service's error and what to say when it cannot.
 struct DrawFailure {
-    int32_t rc;
+    media::MediaError error;
     std::string message;
 };
-std::optional<DrawFailure> draw_frame(ServiceClip& clip, int64_t n, RegisteredSurface& into) {
-    if (const int32_t rc = clip.run("seek", " to " + std::to_string(n)); rc != 0)
-        return DrawFailure{
-            rc, "frame " + std::to_string(n) + " cannot be decoded: " + clip.error_text(rc)};
-    if (const int32_t rc = clip.run("update", into.hdc()); rc != 0)
-        return DrawFailure{
-            rc, "frame " + std::to_string(n) + " cannot be drawn: " + clip.error_text(rc)};
+std::optional<DrawFailure> draw_frame(ClipReader& reader, const Plan& plan, int64_t n,
+                                      QImage& into) {
+    if (const auto e = reader.draw(n, into, plan.dest); e != media::MediaError::None)
+        return DrawFailure{e, "frame " + std::to_string(n) +
+                                  " cannot be decoded: " + ClipReader::error_text(e)};
     return std::nullopt;
 }
 
-// A picture of its own, never shared with a surface the service draws into again.
-QImage snapshot(const QImage& image) {
-    return image.format() == QImage::Format_RGB32 ? image.copy()
-                                                  : image.convertToFormat(QImage::Format_RGB32);
-}
-
-bool skippable(const Plan& plan, int32_t rc) {
-    return !plan.strict && rc == media::code(media::MediaError::DecodeFailed);
+bool skippable(const Plan& plan, media::MediaError e) {
+    return !plan.strict && e == media::MediaError::DecodeFailed;
 }
 
 // Frames k = first .. end - 1 of the plan: the first that can be decoded is drawn
 // straight into a fresh composite, as the window's seeding cycle does, every later one
 // merged into it. `on_frame` runs after each frame; a part that stops (the run cancelled,
 // or an earlier part failed) ends early, its result unused.
-PartResult compose_part(ServiceClip& clip, const Plan& plan, size_t part, int64_t first,
+PartResult compose_part(ClipReader& reader, const Plan& plan, size_t part, int64_t first,
                         int64_t end, Shared& shared, const std::function<void()>& on_frame) {
-    RegisteredSurface composite(clip.handles(), plan.composite_size);
-    RegisteredSurface frame(clip.handles(), plan.frame_size);
-    if (!composite.allocated() || !frame.allocated()) return memory_failure(plan.composite_size);
+    QImage composite = white_picture(plan.composite_size);
+    QImage frame = white_picture(plan.frame_size);
+    if (composite.isNull() || frame.isNull()) return memory_failure(plan.composite_size);
 
     int64_t merged = 0;
     for (int64_t k = first; k < end && !shared.stops(part); ++k) {
         const int64_t n = plan.frame(k);
-        RegisteredSurface& into = merged == 0 ? composite : frame;
-        if (const auto failed = draw_frame(clip, n, into)) {
-            if (!skippable(plan, failed->rc))
+        QImage& into = merged == 0 ? composite : frame;
+        if (const auto failed = draw_frame(reader, plan, n, into)) {
+            if (!skippable(plan, failed->error))
                 return CompositionFailure{Kind::Decode, failed->message};
-            shared.skip(part, n, clip.error_text(failed->rc));
+            shared.skip(part, n, ClipReader::error_text(failed->error));
         } else {
-            if (merged > 0) merge_into(composite.image(), frame.image(), plan, plan.priority(k));
+            if (merged > 0) merge_into(composite, frame, plan, plan.priority(k));
             ++merged;
         }
         ++shared.done;
         if (on_frame) on_frame();
     }
     if (merged == 0) return PartPicture{};
-    QImage picture = composite.image().copy();
-    if (picture.isNull()) return memory_failure(plan.composite_size);
-    return PartPicture{std::move(picture), merged};
+    return PartPicture{std::move(composite), merged};
 }
 
 // Whether plan frames from .. to - 1 are all merged with one priority.
@@ -271,27 +169,25 @@ bool one_priority(const Plan& plan, int64_t from, int64_t to) {
 // Where each part starts, as indices into the plan (the last entry is the total).
 // Parts need a keyframe of their own near their start, or each would decode what the
 // part before it decodes; and every part after the first, one priority.
-std::vector<int64_t> part_starts(ServiceClip& clip, const Plan& plan, int max_parts) {
+std::vector<int64_t> part_starts(const ClipReader& reader, const Plan& plan, int max_parts) {
     int parts = max_parts > 0 ? max_parts
                               : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     parts = static_cast<int>(std::clamp<int64_t>(
         std::min<int64_t>(parts, plan.total() / kMinFramesPerPart), 1, kMostParts));
     // Every further part opens the clip again and keeps a composite and a frame of its
     // own: as many as the memory budget has room for.
-    const size_t per_part = clip.device().clip().working_bytes() +
+    const size_t per_part = reader.working_bytes() +
                             2 * static_cast<size_t>(plan.frame_size.width()) *
                                 static_cast<size_t>(plan.frame_size.height()) * 4;
     const size_t room = media::MemoryBudget::process().available();
     if (per_part > 0)
         parts = static_cast<int>(std::min<size_t>(static_cast<size_t>(parts), 1 + room / per_part));
-    const media::FrameIndex& index = clip.device().clip().index();
     for (; parts > 1; --parts) {
         std::vector<int64_t> starts;
         bool independent = true;
         for (int i = 0; i <= parts; ++i) starts.push_back(plan.total() * i / parts);
         for (int i = 1; i < parts && independent; ++i) {
-            const int64_t key =
-                index.key_at_or_before(index.picture_of(plan.frame(starts[i]))).slot;
+            const int64_t key = reader.key_frame_at_or_before(plan.frame(starts[i]));
             independent =
                 key > plan.frame(starts[i - 1]) && one_priority(plan, starts[i], starts[i + 1]);
         }
@@ -300,26 +196,16 @@ std::vector<int64_t> part_starts(ServiceClip& clip, const Plan& plan, int max_pa
     return {0, plan.total()};
 }
 
-// Frames first .. last spread evenly, at most `most` of them, first and last included.
-std::vector<int64_t> spread_frames(int64_t first, int64_t last, int64_t most) {
-    const int64_t count = std::clamp<int64_t>(last - first + 1, 1, std::max<int64_t>(most, 1));
-    std::vector<int64_t> frames;
-    for (int64_t i = 0; i < count; ++i)
-        frames.push_back(count == 1 ? first : first + i * (last - first) / (count - 1));
-    return frames;
-}
-
 // The background picture difference priority measures against, at the frame size.
-std::variant<QImage, CompositionFailure> make_background(ServiceClip& clip, const Plan& plan,
+std::variant<QImage, CompositionFailure> make_background(ClipReader& reader, const Plan& plan,
                                                          const Background& wanted, QSize clip_size,
                                                          const Callbacks& callbacks) {
-    RegisteredSurface surface(clip.handles(), plan.frame_size);
-    if (!surface.allocated()) return memory_failure(plan.frame_size);
-
     if (const auto* one = std::get_if<FrameBackground>(&wanted)) {
-        if (const auto failed = draw_frame(clip, one->frame, surface))
+        QImage picture = white_picture(plan.frame_size);
+        if (picture.isNull()) return memory_failure(plan.frame_size);
+        if (const auto failed = draw_frame(reader, plan, one->frame, picture))
             return CompositionFailure{Kind::Decode, "the background's " + failed->message};
-        return snapshot(surface.image());
+        return picture;
     }
 
     if (const auto* given = std::get_if<PictureBackground>(&wanted)) {
@@ -329,45 +215,32 @@ std::variant<QImage, CompositionFailure> make_background(ServiceClip& clip, cons
                                 " pixels, the clip's frames " + size_text(clip_size)};
         const QImage picture = given->image.convertToFormat(QImage::Format_RGB32);
         if (!plan.as_shown) return picture;
-        // Where the service fits the frames, white elsewhere as around them.
-        QImage fitted = snapshot(surface.image());
+        // Where the frames are fitted, white elsewhere as around them.
+        QImage fitted = white_picture(plan.frame_size);
+        if (fitted.isNull()) return memory_failure(plan.frame_size);
         QPainter painter(&fitted);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(clip.device().destination(), picture);
+        painter.drawImage(plan.dest, picture);
         painter.end();
         return fitted;
     }
 
     // The median of frames spread over the plan's range, as many as the budget holds.
     const auto [first, last] = std::minmax_element(plan.frames.begin(), plan.frames.end());
-    const int64_t frame_bytes = int64_t{4} * plan.frame_size.width() * plan.frame_size.height();
-    const int64_t most = std::min<int64_t>(kMostBackgroundFrames,
-                                           std::max<int64_t>(1, kBackgroundBudget / frame_bytes));
-    std::vector<QImage> pictures;
-    for (const int64_t n : spread_frames(*first, *last, most)) {
-        if (callbacks.progress && !callbacks.progress(Progress{0, plan.total(), 0}))
-            return CompositionFailure{Kind::Cancelled, "cancelled"};
-        if (const auto failed = draw_frame(clip, n, surface)) {
-            if (!skippable(plan, failed->rc))
-                return CompositionFailure{Kind::Decode, "the background's " + failed->message};
-            if (callbacks.skipped) callbacks.skipped({n, true, clip.error_text(failed->rc)});
-            continue;
-        }
-        pictures.push_back(snapshot(surface.image()));
-        if (pictures.back().isNull()) return memory_failure(plan.frame_size);
-    }
-    if (pictures.empty())
-        return CompositionFailure{
-            Kind::Decode, "no frame for the background can be decoded (frames " +
-                              std::to_string(*first) + " to " + std::to_string(*last) + ")"};
-    std::vector<ConstPixelBlock> blocks;
-    for (const QImage& p : pictures)
-        blocks.push_back({reinterpret_cast<const uint32_t*>(p.constBits()), p.bytesPerLine() / 4});
-    QImage median(plan.frame_size, QImage::Format_RGB32);
-    if (median.isNull()) return memory_failure(plan.frame_size);
-    median_rgb32(blocks, reinterpret_cast<uint32_t*>(median.bits()), median.bytesPerLine() / 4,
-                 median.width(), median.height());
-    return median;
+    const std::vector<int64_t> frames =
+        background_frames(*first, *last, background_frame_limit(plan.frame_size));
+    BackgroundSource source;
+    source.draw = [&](int64_t n, QImage& into) { return reader.draw(n, into, plan.dest); };
+    source.strict = plan.strict;
+    source.skipped = [&](int64_t n, const std::string& reason) {
+        if (callbacks.skipped) callbacks.skipped({n, true, reason});
+    };
+    source.progress = [&] {
+        return !callbacks.progress || callbacks.progress(Progress{0, plan.total(), 0});
+    };
+    auto made = median_background(frames, plan.frame_size, white_picture(plan.frame_size), source);
+    if (auto* failure = std::get_if<RunFailure>(&made)) return *failure;
+    return std::get<MedianPicture>(std::move(made)).image;
 }
 
 std::optional<CompositionFailure> check_frames(const CompositionPlan& plan, int64_t length) {
@@ -401,25 +274,18 @@ WindowLayout window_layout() {
     return {frame, composite, merge};
 }
 
-ClipComposer::ClipComposer(std::string path, std::unique_ptr<ServiceClip> clip, int64_t length,
-                           QSize size)
-    : path_(std::move(path)), clip_(std::move(clip)), length_(length), size_(size) {}
+ClipComposer::ClipComposer(std::unique_ptr<ClipReader> reader)
+    : reader_(std::move(reader)), length_(reader_->length()), size_(reader_->size()) {}
 
 ClipComposer::~ClipComposer() = default;
 
 std::variant<std::unique_ptr<ClipComposer>, CompositionFailure> ClipComposer::open(
     const std::string& path) {
-    auto clip = std::make_unique<ServiceClip>();
-    if (const int32_t rc = clip->open(path); rc != 0)
-        return CompositionFailure{Kind::Open,
-                                  "cannot open '" + path + "': " + clip->error_text(rc)};
-    int64_t length = 0;
-    if (clip->run("status", " length") != 0 ||
-        std::from_chars(clip->reply().data(), clip->reply().data() + clip->reply().size(), length)
-                .ec != std::errc())
-        return CompositionFailure{Kind::Open, "cannot read the length of '" + path + "'"};
-    const QSize size = clip->device().destination().size();
-    return std::unique_ptr<ClipComposer>(new ClipComposer(path, std::move(clip), length, size));
+    auto opened = ClipReader::open(path);
+    if (auto* failure = std::get_if<media::ReaderFailure>(&opened))
+        return CompositionFailure{Kind::Open, failure->message};
+    return std::unique_ptr<ClipComposer>(
+        new ClipComposer(std::get<std::unique_ptr<ClipReader>>(std::move(opened))));
 }
 
 std::variant<Composite, CompositionFailure> ClipComposer::compose(const CompositionPlan& wanted,
@@ -444,23 +310,22 @@ std::variant<Composite, CompositionFailure> ClipComposer::compose(const Composit
         plan.frame_size = layout.frame_area;
         plan.composite_size = layout.composite;
         plan.merge = layout.merge_region;
+        // Fitted into the frame area as the window fits it: a 4:3 picture over the
+        // whole area, any other shape with its proportions.
+        plan.dest = picture_fit(size_, plan.frame_size);
     } else {
         plan.frame_size = plan.composite_size = plan.merge = size_;
+        plan.dest = QRect(QPoint(0, 0), size_);
     }
-    ServiceClip& clip = *clip_;
-    // A run before this one may have left the picture fitted elsewhere.
-    if (const int32_t rc = clip.run("put", " destination"); rc != 0)
-        return CompositionFailure{Kind::Open,
-                                  "cannot draw the clip at its own size: " + clip.error_text(rc)};
-    if (auto e = set_destination(clip, plan)) return *e;
+    ClipReader& reader = *reader_;
 
     if (needs_background) {
-        auto made = make_background(clip, plan, wanted.background, size_, callbacks);
+        auto made = make_background(reader, plan, wanted.background, size_, callbacks);
         if (auto* e = std::get_if<CompositionFailure>(&made)) return *e;
         plan.background = std::get<QImage>(std::move(made));
     }
 
-    const std::vector<int64_t> starts = part_starts(clip, plan, limits.max_parts);
+    const std::vector<int64_t> starts = part_starts(reader, plan, limits.max_parts);
     const size_t parts = starts.size() - 1;
     std::vector<PartResult> results(parts, PartPicture{});
     Shared shared(parts);
@@ -470,15 +335,15 @@ std::variant<Composite, CompositionFailure> ClipComposer::compose(const Composit
     std::vector<std::thread> threads;
     for (size_t i = 1; i < parts; ++i) {
         threads.emplace_back([&, i] {
-            ServiceClip own;
             PartResult result;
-            if (const int32_t rc = own.open(path_); rc != 0) {
-                result = CompositionFailure{
-                    Kind::Open, "cannot open '" + path_ + "' again: " + own.error_text(rc)};
-            } else if (auto e = set_destination(own, plan)) {
-                result = *e;
+            auto own = reader.reopen();
+            if (auto* failure = std::get_if<media::ReaderFailure>(&own)) {
+                result = CompositionFailure{Kind::Open, "cannot open '" + reader.path() +
+                                                            "' again: " +
+                                                            ClipReader::error_text(failure->error)};
             } else {
-                result = compose_part(own, plan, i, starts[i], starts[i + 1], shared, {});
+                result = compose_part(*std::get<std::unique_ptr<ClipReader>>(own), plan, i,
+                                      starts[i], starts[i + 1], shared, {});
             }
             if (std::holds_alternative<CompositionFailure>(result)) shared.fail(i);
             results[i] = std::move(result);
@@ -516,7 +381,7 @@ std::variant<Composite, CompositionFailure> ClipComposer::compose(const Composit
             shared.cancelled = true;
         }
     };
-    results[0] = compose_part(clip, plan, 0, starts[0], starts[1], shared, report);
+    results[0] = compose_part(reader, plan, 0, starts[0], starts[1], shared, report);
     if (std::holds_alternative<CompositionFailure>(results[0])) shared.fail(0);
     {
         std::unique_lock lock(shared.mutex);

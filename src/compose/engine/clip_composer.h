@@ -1,13 +1,13 @@
 #pragma once
-// The composition engine without a window: frames come from the media service through
-// its own commands ("seek", "update ... hdc"), are merged with the window's merge
-// kernel and, as the window shows them, get the scale painted by the window's code. It
+// The composition engine without a window: frames come from the clip through a
+// ClipReader, are merged with the window's merge kernel and, as the window shows them,
+// get the scale painted by the window's code. It
 // follows an explicit plan: the seed frame, then each merged frame with its priority.
 // The window records such a plan during a run and rebuilds that composite at the clip's
 // own size; tambrel-compose builds one from its options.
 //
-// A long plan is split into consecutive parts composed side by side, each on a media
-// service of its own, and the parts' composites are merged in order. That gives the
+// A long plan is split into consecutive parts composed side by side, each on a reader
+// of its own, and the parts' composites are merged in order. That gives the
 // same picture as one pass: under white priority every pixel ends with the last of the
 // brightest frames' colours, under black priority with the first of the darkest, under
 // difference priority with the first of those farthest from the background, and
@@ -24,13 +24,15 @@
 #include <variant>
 #include <vector>
 
+#include "compose/background.h"
 #include "compose/blend.h"
+#include "compose/run_failure.h"
+
+namespace tambrel::media {
+class ClipReader;
+}
 
 namespace tambrel::compose {
-
-namespace detail {
-class ServiceClip;
-}
 
 // The window's pictures at start-up, which an as-shown composite reproduces.
 struct WindowLayout {
@@ -47,12 +49,11 @@ struct Merge {
 };
 
 // What difference priority measures against.
-// The per-pixel median of up to kMostBackgroundFrames frames spread evenly from the
-// plan's first frame to its last (fewer where the range is shorter or the pictures are
-// large): the empty scene wherever the moving object stays at a place in fewer than
-// half of them.
+// The per-pixel median of up to kMostBackgroundFrames frames spread over the plan's
+// first frame to its last (background_frames; fewer where the range is shorter or the
+// pictures are large): the empty scene wherever the moving object stays at a place in
+// fewer than half of them.
 struct MedianBackground {};
-inline constexpr int kMostBackgroundFrames = 15;
 // One frame that shows the empty scene.
 struct FrameBackground {
     int64_t frame = 0;
@@ -115,24 +116,11 @@ struct Composite {
     std::vector<int64_t> skipped;  // the plan's frames left out, in order
 };
 
-struct CompositionFailure {
-    enum class Kind {
-        Open,       // the clip cannot be opened
-        Plan,       // a frame the plan names is not in the clip; a background picture
-                    // of another size than the clip's
-        Decode,     // a frame cannot be decoded under strict, none of the plan's can, or
-                    // the background cannot be made
-        Memory,     // no room for the pictures
-        Cancelled,  // the progress callback said so
-    };
-    Kind kind = Kind::Open;
-    std::string message;  // one line
-};
+using CompositionFailure = RunFailure;
 
-// One clip, open in a media service of its own, composed as often as asked. The parts
-// of a run open it again in services of their own. Not thread-safe: one thread at a
-// time; with AsShown the painting needs a QGuiApplication (the scale's numbers use
-// fonts).
+// One clip, open in a reader of its own, composed as often as asked. The parts of a run
+// open it again in readers of their own. Not thread-safe: one thread at a time; with
+// AsShown the painting needs a QGuiApplication (the scale's numbers use fonts).
 class ClipComposer {
   public:
     static std::variant<std::unique_ptr<ClipComposer>, CompositionFailure> open(
@@ -149,11 +137,9 @@ class ClipComposer {
                                                         RunLimits limits = {});
 
   private:
-    ClipComposer(std::string path, std::unique_ptr<detail::ServiceClip> clip, int64_t length,
-                 QSize size);
+    explicit ClipComposer(std::unique_ptr<media::ClipReader> reader);
 
-    std::string path_;
-    std::unique_ptr<detail::ServiceClip> clip_;
+    std::unique_ptr<media::ClipReader> reader_;
     int64_t length_ = 0;
     QSize size_;
 };

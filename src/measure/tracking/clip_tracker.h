@@ -1,11 +1,10 @@
 #pragma once
 // The moving object found through a run's frames of a clip: each frame read at the
-// clip's own size from a media service of the tracker's own, the background of the run
-// made as difference priority makes it (the per-pixel median of up to 15 frames spread
-// over the run; see background_frames), every frame's regions found against it
-// (find_regions), and the
-// object chosen over the whole run (choose_path). tambrel-compose --track and the
-// window's 自動で位置を記録 both use it.
+// clip's own size through a ClipReader of the tracker's own, the background of the run
+// made as difference priority makes it (compose/background: the per-pixel median of up
+// to 15 frames spread over the run), every frame's regions found against it
+// (find_regions), and the object chosen over the whole run (choose_path).
+// tambrel-compose --track and the window's 自動で位置を記録 both use it.
 
 #include <QSize>
 #include <cstdint>
@@ -17,15 +16,14 @@
 #include <variant>
 #include <vector>
 
+#include "compose/run_failure.h"
 #include "measure/tracking/detection.h"
 
-namespace tambrel::tracking {
-
-namespace detail {
-class FrameReader;
+namespace tambrel::media {
+class ClipReader;
 }
 
-inline constexpr int kMostBackgroundFrames = 15;
+namespace tambrel::tracking {
 
 struct TrackedFrame {
     int64_t frame = 0;
@@ -47,17 +45,7 @@ struct TrackResult {
     std::optional<double> scene_seconds(const TrackedFrame& f) const;
 };
 
-struct TrackFailure {
-    enum class Kind {
-        Open,       // the clip cannot be opened
-        Plan,       // a frame asked for is not in the clip
-        Decode,     // under strict a frame cannot be decoded; or none for the background
-        Memory,     // no room for the pictures
-        Cancelled,  // the progress callback said so
-    };
-    Kind kind = Kind::Open;
-    std::string message;  // one line
-};
+using TrackFailure = compose::RunFailure;
 
 struct TrackCallbacks {
     // After each frame read: frames done and the run's total (background included).
@@ -67,7 +55,7 @@ struct TrackCallbacks {
     std::function<void(int64_t frame, bool background, const std::string& reason)> skipped;
 };
 
-// One clip, open in a media service of its own. One thread at a time.
+// One clip, open in a reader of its own. One thread at a time.
 class ClipTracker {
   public:
     static std::variant<std::unique_ptr<ClipTracker>, TrackFailure> open(const std::string& path);
@@ -87,18 +75,8 @@ class ClipTracker {
                                                   const TrackCallbacks& callbacks = {});
 
   private:
-    ClipTracker(std::string path, std::unique_ptr<detail::FrameReader> reader);
-    std::string path_;
-    std::unique_ptr<detail::FrameReader> reader_;
+    explicit ClipTracker(std::unique_ptr<media::ClipReader> reader);
+    std::unique_ptr<media::ClipReader> reader_;
 };
-
-// The frames the background is made of: every frame from first to last where they are
-// no more than `most`, else `most` of them spread over the range at steps of the
-// golden ratio (i · 0.618… of the range, wrapped round), in order. Evenly spaced frames
-// can fall in step with a periodic motion: the sample pendulum's half period is 21.4
-// frames, and 15 frames evenly over its 300 are 21.4 apart, so every one of them shows
-// the bob at one end of its swing or the other, and a median of them keeps the bob
-// there. Golden-ratio steps never fall in step with a period.
-std::vector<int64_t> background_frames(int64_t first, int64_t last, int64_t most);
 
 }  // namespace tambrel::tracking
