@@ -2,45 +2,35 @@
 
 #include <QFile>
 #include <QProgressDialog>
-#include <QTimer>
 #include <QWidget>
+#include <algorithm>
+#include <memory>
 
 namespace tambrel {
 
 AutoRecorder::AutoRecorder(QWidget* window) : QObject(window), window_(window) {
     setObjectName(QStringLiteral("AutoRecorder"));
-    poll_ = new QTimer(this);
-    poll_->setInterval(100);
-    connect(poll_, &QTimer::timeout, this, [this] {
-        if (!dialog_) return;
-        const int64_t total = std::max<int64_t>(total_.load(), 1);
-        dialog_->setMaximum(1000);
-        dialog_->setValue(int(std::min<int64_t>(done_.load() * 1000 / total, 999)));
-    });
+    connect(&run_, &BackgroundRun::progressed, this, &AutoRecorder::show_progress);
 }
 
-AutoRecorder::~AutoRecorder() {
-    cancelled_ = true;
-    stop_thread();
+AutoRecorder::~AutoRecorder() { cancel(); }
+
+void AutoRecorder::show_progress(int64_t done, int64_t total) {
+    if (!dialog_) return;
+    dialog_->setMaximum(1000);
+    dialog_->setValue(int(std::min<int64_t>(done * 1000 / std::max<int64_t>(total, 1), 999)));
 }
 
-void AutoRecorder::stop_thread() {
-    if (worker_.joinable()) worker_.join();
-    poll_->stop();
-    if (dialog_) {
-        dialog_->hide();
-        dialog_->deleteLater();
-        dialog_ = nullptr;
-    }
+void AutoRecorder::close_dialog() {
+    if (!dialog_) return;
+    dialog_->hide();
+    dialog_->deleteLater();
+    dialog_ = nullptr;
 }
 
 bool AutoRecorder::start(const QString& path, std::vector<int64_t> frames) {
     if (running()) return false;
     frames_ = std::move(frames);
-    ++run_;
-    cancelled_ = false;
-    done_ = 0;
-    total_ = int64_t(frames_.size());
 
     // Window-modal: the main window waits for the positions (a composition run in it
     // goes on), and the dialog's button cancels.
@@ -53,48 +43,34 @@ bool AutoRecorder::start(const QString& path, std::vector<int64_t> frames) {
     dialog_->setAutoClose(false);
     dialog_->setAutoReset(false);
     dialog_->setValue(0);
-    connect(dialog_, &QProgressDialog::canceled, this, [this] {
-        if (!running()) return;
-        cancel();
-    });
-    poll_->start();
+    connect(dialog_, &QProgressDialog::canceled, this, &AutoRecorder::cancel);
 
-    const std::string file = QFile::encodeName(path).toStdString();
-    worker_ = std::thread([this, file, frames = frames_, run = run_] {
-        using Result = std::variant<tracking::TrackResult, tracking::TrackFailure>;
-        auto out = std::make_shared<Result>();
-        auto opened = tracking::ClipTracker::open(file);
-        if (auto* failure = std::get_if<tracking::TrackFailure>(&opened)) {
-            *out = *failure;
-        } else {
+    run_.start(
+        [file = QFile::encodeName(path).toStdString(), frames = frames_](RunControl& run) {
+            auto opened = tracking::ClipTracker::open(file);
+            if (auto* failure = std::get_if<tracking::TrackFailure>(&opened))
+                return Outcome(*failure);
             tracking::TrackCallbacks callbacks;
-            callbacks.progress = [this](int64_t done, int64_t total) {
-                done_ = done;
-                total_ = total;
-                return !cancelled_.load();
+            callbacks.progress = [&run](int64_t done, int64_t total) {
+                run.report_progress(done, total);
+                return !run.cancelled();
             };
-            *out = std::get<std::unique_ptr<tracking::ClipTracker>>(opened)->track(frames, false,
-                                                                                   callbacks);
-        }
-        // Queued: runs on this object's thread, and is dropped with the object.
-        QMetaObject::invokeMethod(
-            this, [this, run, out] { finish(run, out); }, Qt::QueuedConnection);
-    });
+            return Outcome(std::get<std::unique_ptr<tracking::ClipTracker>>(opened)->track(
+                frames, false, callbacks));
+        },
+        [this](Outcome outcome) { finish(outcome); }, int64_t(frames_.size()));
     return true;
 }
 
 void AutoRecorder::cancel() {
     if (!running()) return;
-    cancelled_ = true;
-    stop_thread();
+    run_.cancel();
+    close_dialog();
 }
 
-void AutoRecorder::finish(
-    int run, std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out) {
-    // A cancelled run has been joined already; its result is dropped.
-    if (run != run_ || !running() || cancelled_) return;
-    stop_thread();
-    if (const auto* failure = std::get_if<tracking::TrackFailure>(out.get())) {
+void AutoRecorder::finish(const Outcome& outcome) {
+    close_dialog();
+    if (const auto* failure = std::get_if<tracking::TrackFailure>(&outcome)) {
         using Kind = tracking::TrackFailure::Kind;
         switch (failure->kind) {
             case Kind::Open:
@@ -114,7 +90,7 @@ void AutoRecorder::finish(
         }
         return;
     }
-    emit done(std::get<tracking::TrackResult>(*out), frames_);
+    emit done(std::get<tracking::TrackResult>(outcome), frames_);
 }
 
 }  // namespace tambrel

@@ -6,16 +6,14 @@
 
 #include <QObject>
 #include <QString>
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <thread>
+#include <variant>
 #include <vector>
 
 #include "measure/tracking/clip_tracker.h"
+#include "window/background_run.h"
 
 class QProgressDialog;
-class QTimer;
 class QWidget;
 
 namespace tambrel {
@@ -27,7 +25,7 @@ class AutoRecorder : public QObject {
     // Cancels a run and waits for its thread (at most the frame it is reading).
     ~AutoRecorder() override;
 
-    bool running() const { return worker_.joinable(); }
+    bool running() const { return run_.running(); }
     // Finds the object in `frames` of the clip at `path` (k = their index). One run at
     // a time: false while one is going.
     bool start(const QString& path, std::vector<int64_t> frames);
@@ -44,20 +42,15 @@ class AutoRecorder : public QObject {
     void failed(const QString& message);
 
   private:
-    void finish(int run,
-                std::shared_ptr<std::variant<tracking::TrackResult, tracking::TrackFailure>> out);
-    void stop_thread();
+    using Outcome = std::variant<tracking::TrackResult, tracking::TrackFailure>;
+    void finish(const Outcome& outcome);
+    void show_progress(int64_t done, int64_t total);
+    void close_dialog();
 
     QWidget* window_;
     QProgressDialog* dialog_ = nullptr;
-    QTimer* poll_ = nullptr;
-    std::thread worker_;
-    std::vector<int64_t> frames_;
-    // Which run a result belongs to: a cancelled run's result may still be queued when
-    // the next one starts.
-    int run_ = 0;
-    std::atomic<bool> cancelled_{false};
-    std::atomic<int64_t> done_{0}, total_{0};
+    std::vector<int64_t> frames_;  // as started, for the result
+    BackgroundRun run_;
 };
 
 }  // namespace tambrel

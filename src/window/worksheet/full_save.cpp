@@ -17,6 +17,12 @@ namespace {
 
 const QString kTitle = QStringLiteral("元の解像度で保存");
 
+// The clip's size, written by the composing thread once the clip is open, for the
+// progress label.
+struct ClipSize {
+    std::atomic<int> width{0}, height{0};
+};
+
 QString failure_text(const compose::CompositionFailure& failure) {
     using Kind = compose::CompositionFailure::Kind;
     QString what;
@@ -56,30 +62,29 @@ compose::CompositionPlan full_resolution_plan(const CompositionPlan& recorded) {
     return plan;
 }
 
-// What the window's thread and the save's thread share. The worker writes the results;
-// the window reads them only after joining it.
+// The save under way, on the window's thread.
 struct FullResolutionSave::Job {
     Request request;
-    std::atomic<bool> cancelled{false};
-    std::atomic<int64_t> done{0}, total{0};
-    std::atomic<int> width{0}, height{0};  // the clip's, once open
-
-    std::variant<std::monostate, compose::Composite, compose::CompositionFailure> composed;
+    std::shared_ptr<ClipSize> clip_size = std::make_shared<ClipSize>();
+    bool cancel_asked = false;  // the dialog's cancel, until the picture is composed
+    bool writing = false;
     std::vector<compose::SkippedFrame> skipped;
-    QImage picture;
-    std::optional<QString> write_error;
+};
+
+// What the composing thread hands back.
+struct FullResolutionSave::Composed {
+    std::variant<compose::Composite, compose::CompositionFailure> outcome;
+    std::vector<compose::SkippedFrame> skipped;
 };
 
 FullResolutionSave::FullResolutionSave(QWidget& window, Platform& platform, QObject* parent)
     : QObject(parent), window_(window), platform_(platform) {
     setObjectName(QStringLiteral("FullResolutionSave"));
-    poll_.setInterval(100);
-    connect(&poll_, &QTimer::timeout, this, &FullResolutionSave::show_progress);
+    connect(&run_, &BackgroundRun::progressed, this, &FullResolutionSave::show_progress);
 }
 
 FullResolutionSave::~FullResolutionSave() {
-    if (job_) job_->cancelled = true;
-    if (thread_.joinable()) thread_.join();
+    run_.cancel();
     if (dialog_) delete dialog_.data();
 }
 
@@ -112,9 +117,9 @@ void FullResolutionSave::save(const QString& clip, const std::optional<Compositi
 
 bool FullResolutionSave::start(Request request) {
     if (busy()) return false;
-    job_ = std::make_shared<Job>();
-    job_->total = 1 + static_cast<int64_t>(request.plan.merges.size());
+    job_ = std::make_unique<Job>();
     job_->request = std::move(request);
+    const int64_t total = 1 + static_cast<int64_t>(job_->request.plan.merges.size());
 
     // Not modal: the window goes on working while the clip is composed again.
     auto* dialog = new QProgressDialog(&window_);
@@ -128,73 +133,64 @@ bool FullResolutionSave::start(Request request) {
     dialog->setMinimumWidth(360);
     // Quick saves finish without a dialog flashing up.
     dialog->setMinimumDuration(400);
-    dialog->setRange(0, static_cast<int>(std::min<int64_t>(job_->total, INT32_MAX)));
+    dialog->setRange(0, static_cast<int>(std::min<int64_t>(total, INT32_MAX)));
     connect(dialog, &QProgressDialog::canceled, this, [this] {
-        if (job_) job_->cancelled = true;
+        if (!job_) return;
+        job_->cancel_asked = true;
+        run_.interrupt();
     });
     dialog_ = dialog;
     dialog->setValue(0);  // starts the minimum duration
-    poll_.start();
 
-    run_in_thread(
-        [](Job& job) {
-            if (job.cancelled) return;
-            auto opened = compose::ClipComposer::open(job.request.clip.toStdString());
+    run_.start(
+        [clip = job_->request.clip.toStdString(), plan = full_resolution_plan(job_->request.plan),
+         clip_size = job_->clip_size](RunControl& run) {
+            Composed out;
+            if (run.cancelled()) {
+                out.outcome =
+                    compose::CompositionFailure{compose::CompositionFailure::Kind::Cancelled, {}};
+                return out;
+            }
+            auto opened = compose::ClipComposer::open(clip);
             if (auto* failure = std::get_if<compose::CompositionFailure>(&opened)) {
-                job.composed = std::move(*failure);
-                return;
+                out.outcome = std::move(*failure);
+                return out;
             }
             compose::ClipComposer& composer = *std::get<0>(opened);
-            job.width = composer.size().width();
-            job.height = composer.size().height();
+            clip_size->width = composer.size().width();
+            clip_size->height = composer.size().height();
             compose::Callbacks callbacks;
             // The engine calls both on this thread.
-            callbacks.progress = [&job](const compose::Progress& p) {
-                job.done = p.done;
-                job.total = p.total;
-                return !job.cancelled;
+            callbacks.progress = [&run](const compose::Progress& p) {
+                run.report_progress(p.done, p.total);
+                return !run.cancelled();
             };
-            callbacks.skipped = [&job](const compose::SkippedFrame& s) {
-                job.skipped.push_back(s);
+            callbacks.skipped = [&out](const compose::SkippedFrame& s) {
+                out.skipped.push_back(s);
             };
-            auto result = composer.compose(full_resolution_plan(job.request.plan), callbacks);
+            auto result = composer.compose(plan, callbacks);
             if (auto* failure = std::get_if<compose::CompositionFailure>(&result))
-                job.composed = std::move(*failure);
+                out.outcome = std::move(*failure);
             else
-                job.composed = std::get<compose::Composite>(std::move(result));
+                out.outcome = std::get<compose::Composite>(std::move(result));
+            return out;
         },
-        &FullResolutionSave::composed);
+        [this](Composed result) { composed(std::move(result)); }, total);
     return true;
 }
 
-void FullResolutionSave::run_in_thread(std::function<void(Job&)> work,
-                                       void (FullResolutionSave::*then)()) {
-    if (thread_.joinable()) thread_.join();
-    // The destructor joins before this object goes, so the call posted at the end
-    // always finds it.
-    thread_ = std::thread([this, job = job_, work = std::move(work), then] {
-        work(*job);
-        QMetaObject::invokeMethod(
-            this,
-            [this, then] {
-                if (thread_.joinable()) thread_.join();
-                (this->*then)();
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void FullResolutionSave::show_progress() {
+void FullResolutionSave::show_progress(int64_t done, int64_t total) {
     if (!job_ || !dialog_) return;
     const Job& job = *job_;
-    if (job.cancelled) return;
-    const int64_t total = std::max<int64_t>(job.total, 1);
-    const int64_t done = std::clamp<int64_t>(job.done, 0, total);
+    // The writing has its own label, and a cancelled save counts no further.
+    if (job.cancel_asked || job.writing) return;
+    total = std::max<int64_t>(total, 1);
+    done = std::clamp<int64_t>(done, 0, total);
     QString label = QStringLiteral("元の解像度で合成しています…");
-    if (job.width > 0)
+    if (const int width = job.clip_size->width; width > 0)
         label = QStringLiteral("元の解像度（%1 × %2）で合成しています…\n%3 / %4 コマ")
-                    .arg(job.width)
-                    .arg(job.height)
+                    .arg(width)
+                    .arg(job.clip_size->height.load())
                     .arg(done)
                     .arg(total);
     dialog_->setLabelText(label);
@@ -202,38 +198,42 @@ void FullResolutionSave::show_progress() {
     dialog_->setValue(static_cast<int>(std::min<int64_t>(done, INT32_MAX)));
 }
 
-void FullResolutionSave::composed() {
+void FullResolutionSave::composed(Composed result) {
     Job& job = *job_;
     // A cancel counts until the picture is composed, also when the engine was faster.
-    if (job.cancelled || (dialog_ && dialog_->wasCanceled()) || platform_.ending())
+    if (job.cancel_asked || (dialog_ && dialog_->wasCanceled()) || platform_.ending())
         return end(Outcome::Cancelled);
-    if (const auto* failure = std::get_if<compose::CompositionFailure>(&job.composed)) {
+    if (const auto* failure = std::get_if<compose::CompositionFailure>(&result.outcome)) {
         if (failure->kind == compose::CompositionFailure::Kind::Cancelled)
             return end(Outcome::Cancelled);
-        const QString text = failure_text(*failure);
-        end(Outcome::Failed, text);
+        end(Outcome::Failed, failure_text(*failure));
         return;
     }
-    compose::Composite& composite = std::get<compose::Composite>(job.composed);
-    job.picture = job.request.scale ? with_matching_scale(composite.image, *job.request.scale)
+    job.skipped = std::move(result.skipped);
+    QImage picture;
+    {
+        compose::Composite composite = std::get<compose::Composite>(std::move(result.outcome));
+        picture = job.request.scale ? with_matching_scale(composite.image, *job.request.scale)
                                     : composite.image;
-    composite.image = {};
-    if (job.picture.isNull())
+    }  // the composite at the clip's size goes before the file is written
+    if (picture.isNull())
         return end(Outcome::Failed,
                    QStringLiteral("メモリーが足りないため、元の解像度で保存できませんでした。"));
 
     // Writing replaces the file in one step; it is not cancelled half-way.
+    job.writing = true;
     if (dialog_) {
         dialog_->setLabelText(QStringLiteral("「%1」に書き込んでいます…").arg(job.request.path));
         dialog_->setCancelButton(nullptr);
     }
-    run_in_thread([](Job& job) { job.write_error = write_picture(job.picture, job.request.path); },
-                  &FullResolutionSave::written);
+    run_.start([picture = std::move(picture),
+                path = job.request.path](RunControl&) { return write_picture(picture, path); },
+               [this](std::optional<QString> write_error) { written(write_error); });
 }
 
-void FullResolutionSave::written() {
-    Job& job = *job_;
-    if (job.write_error) return end(Outcome::Failed, *job.write_error);
+void FullResolutionSave::written(const std::optional<QString>& write_error) {
+    const Job& job = *job_;
+    if (write_error) return end(Outcome::Failed, *write_error);
     if (!job.skipped.empty()) {
         QStringList frames;
         for (const compose::SkippedFrame& s : job.skipped)
@@ -251,7 +251,6 @@ void FullResolutionSave::written() {
 
 // The message is taken by value: callers pass text held by the job, which goes below.
 void FullResolutionSave::end(Outcome outcome, QString message, bool stop_icon) {
-    poll_.stop();
     if (dialog_) {
         dialog_->hide();
         dialog_->deleteLater();

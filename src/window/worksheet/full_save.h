@@ -10,19 +10,16 @@
 // longer to decode than a window may stay still. Writing the file runs on a thread too;
 // finishing the picture (the scale, with fonts) runs on the window's thread between.
 
-#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "compose/engine/clip_composer.h"
 #include "compose/run_record.h"
 #include "scale/full_scale.h"
+#include "window/background_run.h"
 
 class QProgressDialog;
 class QWidget;
@@ -68,19 +65,19 @@ class FullResolutionSave : public QObject {
 
   private:
     struct Job;
-    void run_in_thread(std::function<void(Job&)> work, void (FullResolutionSave::*then)());
-    void composed();
-    void written();
-    void show_progress();
+    struct Composed;
+    void composed(Composed result);
+    void written(const std::optional<QString>& write_error);
+    void show_progress(int64_t done, int64_t total);
     // Closes the dialog, says `message` (a stop icon, or an information one), and tells.
     void end(Outcome outcome, QString message = {}, bool stop_icon = true);
 
     QWidget& window_;
     Platform& platform_;
-    std::shared_ptr<Job> job_;
-    std::thread thread_;
+    std::unique_ptr<Job> job_;  // the save under way
     QPointer<QProgressDialog> dialog_;
-    QTimer poll_;
+    // Composes, then writes: one run after the other.
+    BackgroundRun run_;
 };
 
 }  // namespace tambrel

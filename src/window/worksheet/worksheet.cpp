@@ -30,32 +30,11 @@
 #include "window/worksheet/point_table_window.h"
 #include "window/command_tap.h"
 #include "window/module1.h"
-#include "media/service/path_codec.h"
+#include "media/service/command_parser.h"
 
 namespace tambrel {
 
 namespace {
-
-std::vector<std::string_view> words(std::string_view text) {
-    std::vector<std::string_view> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i] == ' ') ++i;
-        const size_t start = i;
-        while (i < text.size() && text[i] != ' ') ++i;
-        if (i > start) out.push_back(text.substr(start, i - start));
-    }
-    return out;
-}
-
-bool same_word(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 // A whole reply as one number ("29.97", "533.333"); nullopt for anything else.
 std::optional<double> reply_number(const QString& reply) {
@@ -244,49 +223,55 @@ void Worksheet::build_status_bar() {
 // --- what the media commands tell ---------------------------------------------------
 
 void Worksheet::on_command(std::string_view command, int32_t rc, std::string_view reply) {
-    const auto w = words(command);
-    if (w.size() < 2) return;
-    const bool ours = same_word(w[1], "avfile");
-    if (same_word(w[0], "open") && rc == 0) {
-        for (size_t i = 2; i + 1 < w.size(); ++i) {
-            if (!same_word(w[i], "alias") || !same_word(w[i + 1], "avfile")) continue;
-            clip_open_ = true;
-            const auto decoded = media::decode_command_path(w[1]);
-            clip_path_ = decoded ? QString::fromStdString(*decoded) : QString();
-            timing_ = {};
-            time_refused_ = false;
-            source_size_.reset();
-            destination_size_.reset();
-            last_position_.clear();
-            timed_position_.clear();
-            current_ms_.reset();
-            // Asked once the open handler is done, through mci_send like any command.
-            QTimer::singleShot(0, this, [this] { ask_clip_info(); });
-            return;
-        }
-    } else if (same_word(w[0], "close") && ours) {
-        // Both ways to close (the menu, and opening the next clip) clear the composite.
+    // The service reads commands with the same parser: what it refused to parse it did
+    // not carry out either.
+    const media::ParseResult parsed = media::parse_command(command);
+    if (!parsed.command || media::alias_of(*parsed.command) != "avfile") return;
+    const media::Command& sent = *parsed.command;
+    if (const auto* open = std::get_if<media::OpenCommand>(&sent)) {
+        if (rc != 0) return;
+        clip_open_ = true;
+        clip_path_ = QString::fromStdString(open->path);
+        timing_ = {};
+        time_refused_ = false;
+        source_size_.reset();
+        destination_size_.reset();
+        last_position_.clear();
+        timed_position_.reset();
+        current_ms_.reset();
+        // Asked once the open handler is done, through mci_send like any command.
+        QTimer::singleShot(0, this, [this] { ask_clip_info(); });
+    } else if (std::holds_alternative<media::CloseCommand>(sent)) {
+        // Both ways to close (the menu, and opening the next clip) clear the composite,
+        // also when there was no clip to close.
         clip_open_ = false;
         current_ms_.reset();
         composite_emptied();
-    } else if (same_word(w[0], "put") && ours && rc == 0 && w.size() == 8 &&
-               same_word(w[2], "destination") && same_word(w[3], "at")) {
-        const double width = read_number(w[6]), height = read_number(w[7]);
-        if (width > 0 && height > 0) {
-            destination_size_ = QSizeF(width, height);
-            destination_rect_ = QRectF(read_number(w[4]), read_number(w[5]), width, height);
-        }
-    } else if (same_word(w[0], "where") && ours && rc == 0 && w.size() == 3 &&
-               same_word(w[2], "source")) {
+    } else if (const auto* put = std::get_if<media::DestinationCommand>(&sent)) {
+        if (rc != 0 || !put->rect) return;
+        const media::DestinationRect& r = *put->rect;
+        destination_size_ = QSizeF(r.width, r.height);
+        destination_rect_ = QRectF(r.x, r.y, r.width, r.height);
+    } else if (std::holds_alternative<media::WhereCommand>(sent)) {
         // The open handler asks for the picture's size; its answer serves here too.
-        const auto size = source_size_from_reply(reply);
-        if (size) source_size_ = QSizeF(*size);
-    } else if (same_word(w[0], "status") && ours && rc == 0 && w.size() == 3 &&
-               same_word(w[2], "position")) {
-        last_position_ = QString::fromUtf8(reply.data(), qsizetype(reply.size()));
-        if (last_position_ != timed_position_ && !time_pending_) {
-            time_pending_ = true;
-            QTimer::singleShot(0, this, [this] { ask_time(); });
+        if (rc != 0) return;
+        if (const auto size = source_size_from_reply(reply)) source_size_ = QSizeF(*size);
+    } else if (const auto* status = std::get_if<media::StatusCommand>(&sent)) {
+        const QString answer = QString::fromUtf8(reply.data(), qsizetype(reply.size()));
+        if (status->item == media::StatusItem::Position && rc == 0) {
+            last_position_ = answer;
+            if (last_position_ != timed_position_ && !time_pending_) {
+                time_pending_ = true;
+                QTimer::singleShot(0, this, [this] { ask_time(); });
+            }
+        } else if (status->item == media::StatusItem::Time && clip_open_) {
+            // Whoever asked (the run's record does, for every frame it takes), the
+            // answer is the time of the position last seen.
+            current_ms_ = rc == 0 ? reply_number(answer) : std::nullopt;
+            // A service that cannot tell times is asked no more for this clip: each
+            // refusal beeps.
+            if (!current_ms_) time_refused_ = true;
+            timed_position_ = last_position_;
         }
     }
 }
@@ -307,12 +292,12 @@ void Worksheet::ask_clip_info() {
 void Worksheet::ask_time() {
     time_pending_ = false;
     if (!clip_open_ || time_refused_ || platform_.ending()) return;
-    const QString position = last_position_;
-    const std::optional<double> ms = ask_number("status avfile time");
-    // A service that cannot tell times is asked no more for this clip: each refusal beeps.
-    if (!ms) time_refused_ = true;
-    current_ms_ = ms;
-    timed_position_ = position;
+    // Asked only when no one has since the position was seen; the answer is read as it
+    // passes (on_command).
+    if (timed_position_ != last_position_) {
+        QString reply;
+        module1_.mci_send(QStringLiteral("status avfile time"), reply);
+    }
     refresh();
 }
 

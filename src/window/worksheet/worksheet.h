@@ -143,8 +143,9 @@ private:
     std::optional<QSizeF> source_size_;       // the clip's picture, upright, square pixels
     std::optional<QSizeF> destination_size_;  // where the window draws it
     std::optional<QRectF> destination_rect_;  // ... and at which place
-    QString last_position_, timed_position_;
-    std::optional<double> current_ms_;
+    QString last_position_;                   // the last position reply seen
+    std::optional<QString> timed_position_;   // ... when the last time reply passed
+    std::optional<double> current_ms_;        // that reply
 
     bool calibrating_ = false;
     std::optional<QPointF> band_from_, band_to_;

@@ -42,6 +42,7 @@ double frame_ms(int n) {
 struct ClipFixture : WorksheetFixture<> {
     QTemporaryDir dir;
     QString clip;
+    std::vector<int> timed;  // the position at each "status avfile time"
 
     ClipFixture() {
         clip = dir.filePath(QStringLiteral("phone.avi"));
@@ -54,18 +55,20 @@ struct ClipFixture : WorksheetFixture<> {
             return image;
         };
         service.handler = [this](const std::string& c, int32_t&, std::string& answer) {
-            if (c == "status avfile position")
+            if (c == "status avfile position") {
                 answer = std::to_string(service.position);
-            else if (c == "status avfile time")
+            } else if (c == "status avfile time") {
+                timed.push_back(service.position);
                 answer = QString::number(frame_ms(service.position), 'f', 3).toStdString();
-            else if (c == "status avfile frame rate" || c == "status avfile capture rate")
+            } else if (c == "status avfile frame rate" || c == "status avfile capture rate") {
                 answer = "30";
-            else if (c == "where avfile source")
+            } else if (c == "where avfile source") {
                 answer = "0 0 640 480";
-            else if (c == "status avfile length")
+            } else if (c == "status avfile length") {
                 answer = "300";
-            else
+            } else {
                 return false;
+            }
             return true;
         };
     }
@@ -99,7 +102,13 @@ void WorksheetTest::aRunRecordsItsFramesAndTheStatusBarShowsTimeAndInterval() {
 
     // Seed at frame 5, then every second frame, merged with black priority.
     f.form->Option2->setChecked(true);
+    f.timed.clear();
     f.run(2, 4);
+    // Each frame the run took was timed once, for the record; the status bar shows the
+    // last one's time from that answer, without asking again.
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(f.timed, (std::vector<int>{5, 7, 9, 11}));
+    QCOMPARE(f.ws().time_label->text(), QStringLiteral("t = 0.360 s"));
     const auto plan = f.ws().record().plan();
     QVERIFY(plan);
     QCOMPARE(plan->seed, 5);
