@@ -5,6 +5,7 @@
 #include "media/service/file_source.h"
 #include "media/service/frame_digest.h"
 #include "media/service/memory_budget.h"
+#include "media/service/picture_cache.h"
 #include "media/service/picture_pipeline.h"
 
 extern "C" {
@@ -23,7 +24,6 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -142,6 +142,10 @@ int mpeg12_picture_type(const uint8_t* data, int size) {
 }  // namespace
 
 struct VideoClip::Impl {
+    explicit Impl(const Options& options)
+        : budget(options.budget ? options.budget : &MemoryBudget::process()),
+          cache(*budget, options.cache_bound) {}
+
     // Declared first, so that it outlives the demuxer reading through it.
     std::unique_ptr<FileSource> source;
     av::InputPtr fmt;
@@ -211,20 +215,13 @@ struct VideoClip::Impl {
     // was cut short, or its header claims more frames than the file can hold.
     bool trailing_missing = false;
 
-    // The process's budget: the working pictures below are held from it for the clip's
-    // life, and every cached picture while it stays cached.
-    MemoryBudget* budget = &MemoryBudget::process();
+    // The working pictures below are held from the budget for the clip's life, and every
+    // cached picture while it stays cached.
+    MemoryBudget* budget;
     BudgetShare working;
     int threads = 1;
-    ~Impl() { cache_clear(); }
-    std::map<int64_t, FramePtr> cache;  // display number -> picture
-    size_t cache_size = 0;
-    size_t cache_bound = kDefaultCacheBound;
+    PictureCache<FramePtr> cache;  // display number -> picture, for stepping back
     bool naive = false;
-    // How many pictures before a target are worth keeping: all the cache holds when
-    // stepping back (the next requests go further back), a few seconds' worth after a
-    // jump, where filling the whole cache would slow every seek for little gain.
-    int64_t keep_before = INT64_MAX;
 
     FramePtr current_pic;
     int64_t current_frame = 0;
@@ -250,8 +247,9 @@ struct VideoClip::Impl {
     MediaError reserve_working_set(const AVCodec* codec);
     bool open_decoder(const AVCodec* codec);
     bool first_picture();
-    void cache_put(int64_t display, const FramePtr& f, int64_t focus);
-    void cache_clear();
+    void keep(int64_t display, const FramePtr& f, int64_t focus) {
+        if (!naive) cache.put(display, f, frame_bytes(*f), focus);
+    }
     MediaError decode_to(int64_t p, FramePtr& result);
 };
 
@@ -495,39 +493,6 @@ int64_t VideoClip::Impl::display_of(const AVFrame& f) const {
     return ts - delay;
 }
 
-void VideoClip::Impl::cache_clear() {
-    cache.clear();
-    budget->give_back_from_cache(cache_size);
-    cache_size = 0;
-}
-
-void VideoClip::Impl::cache_put(int64_t display, const FramePtr& f, int64_t focus) {
-    if (naive || cache.contains(display)) return;
-    const size_t bytes = frame_bytes(*f);
-    // A picture that would be pushed out again before the decode reaches the target is
-    // not kept: holding it only makes the decoder allocate fresh buffers.
-    const auto distance = static_cast<uint64_t>(std::max<int64_t>(focus - display, 0));
-    if (bytes == 0 || distance > cache_bound / bytes ||
-        distance > static_cast<uint64_t>(keep_before))
-        return;
-    // Keep the pictures nearest to where the caller is going, within the clip's own bound
-    // and what the process's budget can give.
-    const auto evict_one = [&] {
-        auto first = cache.begin();
-        auto last = std::prev(cache.end());
-        auto victim = (focus - first->first >= last->first - focus) ? first : last;
-        const size_t victim_bytes = frame_bytes(*victim->second);
-        cache_size -= victim_bytes;
-        budget->give_back_from_cache(victim_bytes);
-        cache.erase(victim);
-    };
-    while (!cache.empty() && (cache_size + bytes > cache_bound || !budget->take_for_cache(bytes)))
-        evict_one();
-    if (cache.empty() && (bytes > cache_bound || !budget->take_for_cache(bytes))) return;
-    cache.emplace(display, f);
-    cache_size += bytes;
-}
-
 MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
     IndexEntry k = index.key_at_or_before(p);
     int64_t back = 1;  // how far to step back when a start point proves false
@@ -556,8 +521,7 @@ MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
                     result = last_pic;
                     return MediaError::None;
                 }
-                if (!cache.empty() && cache.begin()->first <= p) {
-                    const auto shown = std::prev(cache.upper_bound(p));
+                if (const auto shown = cache.last_at_or_before(p)) {
                     if (const auto l = lost.upper_bound(shown->first); l != lost.end() && *l <= p)
                         return MediaError::DecodeFailed;
                     result = shown->second;
@@ -609,7 +573,7 @@ MediaError VideoClip::Impl::decode_to(int64_t p, FramePtr& result) {
             if (run_damaged)
                 lost.insert(display);
             else
-                cache_put(display, f, p);
+                keep(display, f, p);
             if (display < p) continue;
             if (run_damaged) {
                 lost.insert(p);
@@ -641,9 +605,7 @@ VideoClip::~VideoClip() = default;
 std::unique_ptr<VideoClip> VideoClip::open(const std::string& path, MediaError& error,
                                            const Options& options) {
     libav_log::install();
-    auto d = std::make_unique<Impl>();
-    if (options.budget) d->budget = options.budget;
-    d->cache_bound = options.cache_bound;
+    auto d = std::make_unique<Impl>(options);
     d->source = FileSource::open(path, error);
     if (!d->source) return nullptr;
     error = MediaError::NotPlayable;
@@ -1055,7 +1017,7 @@ bool VideoClip::Impl::first_picture() {
     if (orientation.quarter_turns % 2) shown.transpose();
     if (absurd_size(shown.width(), shown.height())) return false;
     size = shown;
-    cache_put(shown_as, pic, shown_as);
+    keep(shown_as, pic, shown_as);
     current_pic = pic;
     current_frame = 0;
     if (shown_as != 0) {
@@ -1108,18 +1070,14 @@ uint64_t VideoClip::picture_digest() const {
     return d_->current_pic ? frame_digest(*d_->current_pic) : 0;
 }
 VideoClip::Counters VideoClip::counters() const { return d_->counters; }
-size_t VideoClip::cache_bytes() const { return d_->cache_size; }
+size_t VideoClip::cache_bytes() const { return d_->cache.bytes(); }
 size_t VideoClip::working_bytes() const { return d_->working.bytes(); }
-size_t VideoClip::cache_bound() const { return d_->cache_bound; }
-
-void VideoClip::set_cache_bound(size_t bytes) {
-    d_->cache_bound = bytes;
-    d_->cache_clear();
-}
+size_t VideoClip::cache_bound() const { return d_->cache.bound(); }
+void VideoClip::set_cache_bound(size_t bytes) { d_->cache.set_bound(bytes); }
 
 void VideoClip::set_naive(bool naive) {
     d_->naive = naive;
-    d_->cache_clear();
+    d_->cache.clear();
     d_->positioned = false;
 }
 
@@ -1131,25 +1089,20 @@ MediaError VideoClip::go_to(int64_t n) {
     // A chunk the decoder refused has no picture: its frame is lost, not the one before.
     if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     if (!d_->naive) {
-        if (const auto it = d_->cache.find(p); it != d_->cache.end()) {
+        if (const FramePtr* kept = d_->cache.find(p)) {
             ++d_->counters.cache_hits;
-            d_->current_pic = it->second;
+            d_->current_pic = *kept;
             d_->current_frame = n;
             return MediaError::None;
         }
     }
     FramePtr pic;
-    // After a jump, the pictures just before the target are kept for stepping back: a few
-    // seconds' worth of small pictures, fewer large ones (each kept picture costs the
-    // decoder a fresh buffer).
-    constexpr int64_t kKeptAfterJump = 64;
-    constexpr size_t kKeptAfterJumpBytes = size_t{32} << 20;
+    // Stepping back, the next requests go further back; after a jump, only the pictures
+    // just before the target are worth keeping.
     const size_t picture = d_->current_pic ? frame_bytes(*d_->current_pic) : 0;
-    const int64_t kept = picture > 0 ? std::clamp<int64_t>(static_cast<int64_t>(
-                                                               kKeptAfterJumpBytes / picture),
-                                                           8, kKeptAfterJump)
-                                     : kKeptAfterJump;
-    d_->keep_before = n == d_->current_frame - 1 ? INT64_MAX : kept;
+    d_->cache.set_keep_before(n == d_->current_frame - 1
+                                  ? PictureCache<FramePtr>::kKeepAll
+                                  : PictureCache<FramePtr>::kept_after_jump(picture));
     if (const auto e = d_->decode_to(p, pic); e != MediaError::None) return e;
     if (d_->rejected.contains(p) || d_->lost.contains(p)) return MediaError::DecodeFailed;
     d_->current_pic = std::move(pic);
