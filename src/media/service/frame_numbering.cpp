@@ -90,6 +90,10 @@ class SlotNumbering final : public FrameNumbering {
     const Palette* palette() const override { return palette_ ? &*palette_ : nullptr; }
     int64_t delay() const override { return delay_; }
     bool tail_missing() const override { return tail_missing_; }
+    // libavformat marks a chunk it could read only in part as corrupt.
+    bool read_in_part(const AVPacket& p) const override {
+        return (p.flags & AV_PKT_FLAG_CORRUPT) != 0;
+    }
 
     int seek(AVFormatContext& fmt, int stream, const IndexEntry& start) override {
         const int r = av_seek_frame(&fmt, stream, start.stamp, AVSEEK_FLAG_BACKWARD);

@@ -88,6 +88,8 @@ class FrameNumbering {
     // Whether the frames the container promises after the last packet are missing (the
     // file was cut short), rather than repeats of the last picture.
     virtual bool tail_missing() const { return false; }
+    // Whether the demuxer could read `p` only in part, the file ending inside its chunk.
+    virtual bool read_in_part(const AVPacket& /*p*/) const { return false; }
 
     // ---- A run from a start point
     // Seeks the demuxer to start point `start`; libav's result. After it, `admit` passes

@@ -201,7 +201,10 @@ bool VideoClip::Impl::send_to_decoder(AVPacket* p) {
     }
     const int64_t slot = p ? numbering->number_of(*p) : AV_NOPTS_VALUE;
     numbering->label(*dec, slot);
-    const int r = avcodec_send_packet(dec.get(), p);
+    // A chunk the file ends inside is not decoded: no picture is whole from it, and a
+    // decoder of plain pictures would fill the missing rows from memory it never wrote.
+    const int r =
+        p && numbering->read_in_part(*p) ? AVERROR_INVALIDDATA : avcodec_send_packet(dec.get(), p);
     if (p) av_packet_unref(p);
     if (r == 0) return true;
     if (r == AVERROR(ENOMEM) || r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
