@@ -15,11 +15,13 @@ enum class MediaError : int32_t {
     NotOpen = 304,       // no device under that alias
     AliasInUse = 305,
     FileNotFound = 306,
-    NotPlayable = 307,    // not an AVI file, no video stream, no decoder, absurd size
-    UnknownHandle = 308,  // window or device-context handle not in the handle table
-    DecodeFailed = 309,   // an open clip's frame could not be decoded (damaged file)
-    NoMemory = 310,       // the pictures would not fit in the process's memory budget
-    TooManyDevices = 311, // as many clips are open as a process keeps at once
+    // No container FFmpeg reads, no video stream, no decoder, an absurd size, no picture
+    // that decodes. (Its text, which users see, still says AVI.)
+    NotPlayable = 307,
+    UnknownHandle = 308,   // window or device-context handle not in the handle table
+    DecodeFailed = 309,    // an open clip's frame could not be decoded (damaged file)
+    NoMemory = 310,        // the pictures would not fit in the process's memory budget
+    TooManyDevices = 311,  // as many clips are open as a process keeps at once
 };
 
 constexpr int32_t code(MediaError e) { return static_cast<int32_t>(e); }

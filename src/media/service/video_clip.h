@@ -1,6 +1,8 @@
 #pragma once
-// An AVI clip on FFmpeg: frame-exact access to any frame by number, and drawing of the
-// current picture into a QImage. No FFmpeg type appears here.
+// A video clip on FFmpeg, in any container its demuxers read (AVI, MP4/MOV,
+// Matroska/WebM, MPEG transport and program streams, ASF): frame-exact access to any
+// frame by number, and drawing of the current picture into a QImage. No FFmpeg type
+// appears here.
 //
 // Access pattern it is built for: stepping forward costs one decode; stepping back is
 // served from a byte-bounded cache of decoded pictures and costs at most one decode

@@ -351,6 +351,65 @@ TEST_P(ClipTest, DamagedChunkAnswersAlikeOnEveryPathAndSparesTheOtherGroups) {
     }
 }
 
+TEST_P(ClipTest, ChunkTheFileEndsInsideFailsOnEveryPath) {
+    // A capture cut short inside a chunk: that frame has no whole picture. It fails like
+    // the frames after it, however it is reached, and the frames before keep theirs. (A
+    // decoder of plain 8-bit pictures fills the rows the chunk lacks from memory it never
+    // wrote: a picture that changed from run to run.)
+    VideoClip& whole = h.device().clip();
+    std::vector<uint64_t> reference{whole.picture_digest()};
+    for (int n = 1; n < kFrames; ++n) {
+        ASSERT_EQ(whole.go_to(n), MediaError::None);
+        reference.push_back(whole.picture_digest());
+    }
+    constexpr int kCut = 21;
+    QByteArray bytes = robustness::read_file(QString::fromStdString(clip_path(GetParam())));
+    const auto chunks = robustness::video_chunks(bytes);
+    ASSERT_GT(chunks.size(), size_t{kCut});
+    const qsizetype at = chunks[kCut];
+    bytes = bytes.left(at + 8 + robustness::chunk_size(bytes, at) / 2);
+    QTemporaryDir dir;
+    const std::string path = QDir(dir.path()).filePath("cut.avi").toStdString();
+    ASSERT_TRUE(robustness::write_file(QString::fromStdString(path), bytes));
+
+    // The digest of every frame's picture on one path, 0 where it fails.
+    auto answers = [&](const std::vector<int>& order, size_t cache_bound) {
+        std::vector<uint64_t> out(kFrames, 1);
+        MediaError error = MediaError::None;
+        const auto clip = VideoClip::open(path, error);
+        EXPECT_TRUE(clip) << "the cut lies after the start";
+        if (!clip) return out;
+        EXPECT_EQ(clip->length(), kFrames);
+        clip->set_cache_bound(cache_bound);
+        for (const int n : order) {
+            const MediaError e = clip->go_to(n);
+            EXPECT_TRUE(e == MediaError::None || e == MediaError::DecodeFailed) << "frame " << n;
+            out[n] = e == MediaError::None ? clip->picture_digest() : 0;
+        }
+        return out;
+    };
+    std::vector<int> forward(kFrames);
+    std::iota(forward.begin(), forward.end(), 0);
+    const std::vector<int> backward(forward.rbegin(), forward.rend());
+    std::vector<int> shuffled = forward;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(9));
+
+    const std::vector<uint64_t> stepped = answers(forward, VideoClip::kDefaultCacheBound);
+    EXPECT_EQ(answers(backward, VideoClip::kDefaultCacheBound), stepped) << "stepping back";
+    EXPECT_EQ(answers(shuffled, 0), stepped) << "seeking without a cache";
+    // Where the decoder reorders, a few pictures shown before the cut frame come from
+    // chunks after it, or are predicted from it, and go with it.
+    const int64_t reordered = std::max<int64_t>(whole.decoder_delay(), 2);
+    for (int64_t n = 0; n < kFrames; ++n) {
+        if (n >= kCut)
+            EXPECT_EQ(stepped[n], 0u) << "frame " << n << " from the cut on";
+        else if (n < kCut - reordered)
+            EXPECT_EQ(stepped[n], reference[n]) << "frame " << n << " before the cut";
+        else
+            EXPECT_TRUE(stepped[n] == 0 || stepped[n] == reference[n]) << "frame " << n;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, ClipTest, ::testing::ValuesIn(available_codecs()),
                          [](const auto& info) {
                              std::string name(clipgen::codec_name(info.param));
